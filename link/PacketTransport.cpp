@@ -1,0 +1,376 @@
+#include "PacketTransport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+namespace {
+
+std::uint16_t g_serial = 0;
+int g_spxTimeoutMs = kSpxTimeoutMs;
+int g_tcpTimeoutMs = kTcpTimeoutMs;
+
+void PutWord(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void PutLong(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint16_t GetWord(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+std::uint32_t GetLong(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+
+// Bytes that a connection received ahead of the packet being read. Reading the stream in
+// large pieces keeps a reply of many packets from costing a system call per packet; the bytes
+// stay with their socket, so the stream is consumed exactly as if read packet by packet.
+struct TReadAhead {
+    std::vector<std::uint8_t> Bytes = std::vector<std::uint8_t>(64 * 1024);
+    std::size_t Begin = 0;
+    std::size_t End = 0;
+};
+
+std::mutex g_readAheadMutex;
+std::unordered_map<TSocket, TReadAhead> g_readAhead;
+
+TReadAhead& ReadAheadOf(TSocket socket) {
+    std::lock_guard<std::mutex> lock(g_readAheadMutex);
+    return g_readAhead[socket];
+}
+
+void ForgetReadAhead(TSocket socket) {
+    std::lock_guard<std::mutex> lock(g_readAheadMutex);
+    g_readAhead.erase(socket);
+}
+
+// Fills `n` bytes; false with the platform's error number when the peer closed or failed.
+bool ReceiveExact(TSocket socket, std::uint8_t* destination, std::size_t n, int& error) {
+    TReadAhead& ahead = ReadAheadOf(socket);
+    while (n > 0) {
+        if (ahead.Begin < ahead.End) {
+            const std::size_t take = std::min(n, ahead.End - ahead.Begin);
+            std::memcpy(destination, ahead.Bytes.data() + ahead.Begin, take);
+            ahead.Begin += take;
+            destination += take;
+            n -= take;
+            continue;
+        }
+        ahead.Begin = ahead.End = 0;
+        const long got = SocketShim::Receive(socket, ahead.Bytes.data(), ahead.Bytes.size());
+        if (got <= 0) {
+            error = SocketShim::LastError();
+            return false;
+        }
+        ahead.End = static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool OpenCommon(TSocket& socket, std::uint8_t& serverTag, std::uint32_t& connectionId,
+                bool (*connect)(TSocket, const void*), const void* address) {
+    if (!connect(socket, address)) {
+        CloseConnection(socket);
+        socket = kInvalidSocket;
+        Report("Connect Failed");
+        return false;
+    }
+    if (!ReceiveRegistration(socket, serverTag, connectionId)) {
+        CloseConnection(socket);
+        socket = kInvalidSocket;
+        Report("Server could not Register this Client");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void TPacketHeader::Encode(std::uint8_t* out) const {
+    PutLong(out + 0, Param);
+    PutLong(out + 4, DataLength);
+    PutLong(out + 8, ConnectionId);
+    PutWord(out + 12, RequestCode);
+    PutWord(out + 14, Serial);
+    PutWord(out + 16, Value);
+    PutWord(out + 18, PacketCount);
+    PutWord(out + 20, PacketIndex);
+    PutWord(out + 22, ReplyCode);
+    PutWord(out + 24, Param2);
+}
+
+TPacketHeader TPacketHeader::Decode(const std::uint8_t* in) {
+    TPacketHeader h;
+    h.Param = GetLong(in + 0);
+    h.DataLength = GetLong(in + 4);
+    h.ConnectionId = GetLong(in + 8);
+    h.RequestCode = GetWord(in + 12);
+    h.Serial = GetWord(in + 14);
+    h.Value = GetWord(in + 16);
+    h.PacketCount = GetWord(in + 18);
+    h.PacketIndex = GetWord(in + 20);
+    h.ReplyCode = GetWord(in + 22);
+    h.Param2 = GetWord(in + 24);
+    return h;
+}
+
+TRequestPayload::TRequestPayload(std::vector<std::uint8_t> block) : block_(std::move(block)) {
+    if (block_.size() > 0xFFFF)
+        block_.resize(0xFFFF);
+}
+
+std::uint16_t TRequestPayload::GetChunkCount() const {
+    const std::size_t length = block_.size();
+    return length == 0 ? 1 : static_cast<std::uint16_t>((length - 1) / kChunkSize + 1);
+}
+
+void TRequestPayload::GetChunk(std::uint16_t i, std::uint8_t* destination) const {
+    const std::size_t from = std::size_t{i} * kChunkSize;
+    const std::size_t to = std::min(block_.size(), from + kChunkSize);
+    if (from < to)
+        std::memcpy(destination, block_.data() + from, to - from);
+}
+
+TServerAddress MakeTcpAddress(const std::array<std::uint8_t, 4>& ip, std::uint16_t port) {
+    TServerAddress a{};
+    for (int i = 0; i < 4; ++i)
+        a[6 + i] = ip[i];
+    a[10] = static_cast<std::uint8_t>(port);
+    a[11] = static_cast<std::uint8_t>(port >> 8);
+    return a;
+}
+
+bool StartSockets() {
+    if (SocketShim::Startup())
+        return true;
+    Report("WSASatrtUp Failed");
+    return false;
+}
+
+void CleanupSockets() { SocketShim::Cleanup(); }
+
+bool OpenSpxConnection(const TServerAddress& address, TSocket& socket, std::uint8_t& serverTag,
+                       std::uint32_t& connectionId) {
+    socket = kInvalidSocket;
+    serverTag = 0;
+    connectionId = 0;
+    socket = SocketShim::CreateSpxSocket();
+    if (socket == kInvalidSocket) {
+        Report("Create Socket Failed");
+        return false;
+    }
+    SocketShim::SetTimeouts(socket, g_spxTimeoutMs);
+    return OpenCommon(
+        socket, serverTag, connectionId,
+        [](TSocket s, const void* a) {
+            return SocketShim::ConnectSpx(s, static_cast<const TServerAddress*>(a)->data());
+        },
+        &address);
+}
+
+bool OpenTcpConnection(const std::array<std::uint8_t, 4>& ip, std::uint16_t port, TSocket& socket,
+                       std::uint32_t& connectionId, std::uint8_t& serverTag) {
+    socket = kInvalidSocket;
+    serverTag = 0;
+    connectionId = 0;
+    socket = SocketShim::CreateTcpSocket();
+    if (socket == kInvalidSocket) {
+        Report("Create Socket Failed");
+        return false;
+    }
+    SocketShim::SetSendBufferSize(socket, 0);
+    SocketShim::SetNoDelay(socket);
+    SocketShim::SetTimeouts(socket, g_tcpTimeoutMs);
+    const TServerAddress address = MakeTcpAddress(ip, port);
+    return OpenCommon(
+        socket, serverTag, connectionId,
+        [](TSocket s, const void* a) {
+            const auto& addr = *static_cast<const TServerAddress*>(a);
+            const std::uint16_t p = static_cast<std::uint16_t>(addr[10] | (addr[11] << 8));
+            return SocketShim::ConnectTcp(s, addr.data() + 6, p);
+        },
+        &address);
+}
+
+void CloseConnection(TSocket socket) {
+    if (socket == kInvalidSocket)
+        return;
+    ForgetReadAhead(socket);
+    SocketShim::Close(socket);
+}
+
+std::string ScramblePassword(const std::string& password) {
+    const std::size_t n = std::min<std::size_t>(password.size(), 30);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        sum += static_cast<std::uint8_t>(password[i]);
+    const auto s = static_cast<std::uint8_t>(sum % 256);
+    std::string result = password.substr(0, n);
+    for (char& c : result)
+        c = static_cast<char>(static_cast<std::uint8_t>(c) ^ s);
+    return result;
+}
+
+bool SendBuffer(TSocket socket, const std::uint8_t* bytes, std::size_t length) {
+    while (length > 0) {
+        const long sent = SocketShim::Send(socket, bytes, length);
+        if (sent <= 0)
+            return false;
+        bytes += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool ReceivePacket(TSocket socket, std::uint8_t* packet) {
+    int error = 0;
+    if (ReceiveExact(socket, packet, kPacketSize, error))
+        return true;
+    Report("Recv Error: " + std::to_string(error));
+    if (SocketShim::IsTimeoutError(error))
+        SocketShim::ShutdownBoth(socket);
+    return false;
+}
+
+bool ReceiveRegistration(TSocket socket, std::uint8_t& serverTag, std::uint32_t& connectionId) {
+    serverTag = 0;
+    connectionId = 0;
+    // The registration is a whole packet like any other, so no byte of it stays in the stream.
+    std::uint8_t packet[kPacketSize];
+    int error = 0;
+    if (!ReceiveExact(socket, packet, kPacketSize, error))
+        return false;
+    const TPacketHeader header = TPacketHeader::Decode(packet);
+    if (header.ReplyCode == 0)
+        return false;
+    serverTag = static_cast<std::uint8_t>(header.Value & 0xFF);
+    connectionId = header.Param;
+    return true;
+}
+
+std::uint16_t NextSerial() {
+    ++g_serial;
+    if (g_serial == 65535)
+        g_serial = 0;
+    return g_serial;
+}
+
+std::uint16_t CurrentSerial() { return g_serial; }
+void SetSerialForTesting(std::uint16_t value) { g_serial = value; }
+
+TPacketHeader BuildHeader(std::uint32_t connectionId, const TRequestRecord& request) {
+    TPacketHeader h;
+    h.Param = static_cast<std::uint32_t>(request.Param);
+    h.DataLength = 0;
+    h.ConnectionId = connectionId;
+    h.RequestCode = request.Code;
+    h.Serial = NextSerial();
+    h.Value = request.Value;
+    h.PacketCount = 0;
+    h.PacketIndex = 0;
+    h.ReplyCode = request.ReplyCode;
+    h.Param2 = request.Param2;
+    return h;
+}
+
+bool SendRequest(TSocket socket, std::uint32_t connectionId, const TRequestRecord& request) {
+    TPacketHeader header = BuildHeader(connectionId, request);
+    std::uint8_t packet[kPacketSize] = {};
+    if (!request.Payload) {
+        header.PacketCount = 1;
+        header.Encode(packet);
+        return SendBuffer(socket, packet, kPacketSize);
+    }
+    header.PacketCount = request.Payload->GetChunkCount();
+    header.DataLength = request.Payload->Length();
+    for (std::uint16_t i = 0; i < header.PacketCount; ++i) {
+        header.PacketIndex = i;
+        header.Encode(packet);
+        request.Payload->GetChunk(i, packet + kHeaderSize);
+        if (!SendBuffer(socket, packet, kPacketSize))
+            return false;
+    }
+    return true;
+}
+
+bool ReceiveReply(TSocket socket, TRequestRecord& request) {
+    request.Code = 0;
+    request.Value = 0;
+    request.Param = 0;
+    request.Param2 = 0;
+    request.Data.reset();
+    request.ReplyCode = 0;
+
+    std::uint8_t packet[kPacketSize];
+    bool first = true;
+    bool malformed = false;
+    std::uint32_t total = 0;
+    std::uint16_t remaining = 0;
+    std::unique_ptr<TReplyBuffer> buffer;
+    do {
+        if (!ReceivePacket(socket, packet))
+            return false; // the buffer made so far goes with it
+        const TPacketHeader header = TPacketHeader::Decode(packet);
+        if (first) {
+            first = false;
+            total = header.DataLength;
+            remaining = header.PacketCount;
+            request.Code = header.RequestCode;
+            request.Value = header.Value;
+            request.Param = static_cast<std::int32_t>(header.Param);
+            request.Param2 = header.Param2;
+            request.ReplyCode = header.ReplyCode;
+            if (remaining == 0) {
+                // A correct server sends at least one packet; counting on would read 65535.
+                Report("Reply with Packet Count 0 for request " + std::to_string(header.RequestCode));
+                return false;
+            }
+            if (total > static_cast<std::uint32_t>(INT32_MAX) ||
+                total > std::uint32_t{remaining} * kChunkSize) {
+                Report("Reply Data Length " + std::to_string(total) + " does not fit in " +
+                       std::to_string(remaining) + " packets");
+                malformed = true;
+            } else if (total != 0) {
+                buffer = CreateReplyBuffer(static_cast<std::int32_t>(total));
+            }
+        }
+        if (total > 0 && buffer)
+            buffer->StoreChunk(header.PacketIndex, packet + kHeaderSize);
+        --remaining;
+    } while (remaining != 0);
+
+    if (malformed)
+        return false;
+    if (buffer && buffer->Spilled()) {
+        buffer->FlushWindow();
+        if (buffer->FileFailed()) {
+            Report("Could not write receive temporary file");
+            return false;
+        }
+    }
+    const bool result = total == 0 || buffer != nullptr;
+    request.Data = std::move(buffer);
+    return result;
+}
+
+bool ExchangeRequest(TSocket socket, std::uint32_t connectionId, TRequestRecord& request) {
+    bool ok = SendRequest(socket, connectionId, request);
+    std::unique_ptr<TRequestPayload> payload = std::move(request.Payload);
+    if (ok)
+        ok = ReceiveReply(socket, request);
+    // A "database list changed" answer leaves the payload with the caller, who sends it again.
+    if (ok && request.ReplyCode != 0 && request.Value == 5)
+        request.Payload = std::move(payload);
+    return ok;
+}
+
+void SetSocketTimeoutsForTesting(int spxMs, int tcpMs) {
+    g_spxTimeoutMs = spxMs > 0 ? spxMs : kSpxTimeoutMs;
+    g_tcpTimeoutMs = tcpMs > 0 ? tcpMs : kTcpTimeoutMs;
+}

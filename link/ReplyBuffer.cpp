@@ -1,0 +1,364 @@
+#include "ReplyBuffer.h"
+
+#include "MessageDialogs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+TReportProc ReportProc;
+
+void Report(const std::string& message) {
+    if (ReportProc)
+        ReportProc(message);
+}
+
+namespace {
+
+std::int64_t g_allocationLimit = -1;
+std::string g_programDirectory;
+
+enum class TProbe { Free, Taken, TooManyFiles, Unusable };
+
+#if defined(_WIN32)
+constexpr char kSeparator = '\\';
+
+TProbe ProbeName(const std::string& name) {
+    int fd = -1;
+    const errno_t err = _sopen_s(&fd, name.c_str(), _O_RDWR | _O_BINARY, _SH_DENYWR, 0);
+    if (err == 0) {
+        _close(fd);
+        return TProbe::Taken;
+    }
+    if (err == ENOENT)
+        return TProbe::Free;
+    if (err == EMFILE)
+        return TProbe::TooManyFiles;
+    return TProbe::Unusable;
+}
+
+int CreateExclusive(const std::string& name) {
+    int fd = -1;
+    if (_sopen_s(&fd, name.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
+                 _S_IREAD | _S_IWRITE) != 0)
+        return -1;
+    return fd;
+}
+
+bool WriteAt(int fd, std::int64_t offset, const std::uint8_t* data, std::int64_t count) {
+    if (_lseeki64(fd, offset, SEEK_SET) < 0)
+        return false;
+    while (count > 0) {
+        const int n = _write(fd, data, static_cast<unsigned>(std::min<std::int64_t>(count, INT_MAX)));
+        if (n <= 0)
+            return false;
+        data += n;
+        count -= n;
+    }
+    return true;
+}
+
+std::int64_t ReadAt(int fd, std::int64_t offset, std::uint8_t* data, std::int64_t count) {
+    if (_lseeki64(fd, offset, SEEK_SET) < 0)
+        return -1;
+    std::int64_t done = 0;
+    while (done < count) {
+        const int n = _read(fd, data + done, static_cast<unsigned>(count - done));
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+void CloseFile(int fd) { _close(fd); }
+void RemoveFile(const std::string& name) { _unlink(name.c_str()); }
+#else
+constexpr char kSeparator = '/';
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+TProbe ProbeName(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) {
+        ::close(fd);
+        return TProbe::Taken;
+    }
+    switch (errno) {
+    case ENOENT: {
+        // Not found: free, unless the folder itself is missing ("path not found").
+        const auto slash = name.find_last_of(kSeparator);
+        const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash);
+        return DirectoryExists(folder) ? TProbe::Free : TProbe::Unusable;
+    }
+    case EMFILE:
+    case ENFILE:
+        return TProbe::TooManyFiles;
+    default:
+        return TProbe::Unusable; // a link, a folder, no access: pass it over
+    }
+}
+
+int CreateExclusive(const std::string& name) {
+    // Exclusive and for the owner only: never follows or reuses a name that appeared meanwhile.
+    return ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+bool WriteAt(int fd, std::int64_t offset, const std::uint8_t* data, std::int64_t count) {
+    while (count > 0) {
+        const ssize_t n = ::pwrite(fd, data, static_cast<std::size_t>(count), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        offset += n;
+        count -= n;
+    }
+    return true;
+}
+
+std::int64_t ReadAt(int fd, std::int64_t offset, std::uint8_t* data, std::int64_t count) {
+    std::int64_t done = 0;
+    while (done < count) {
+        const ssize_t n =
+            ::pread(fd, data + done, static_cast<std::size_t>(count - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+void CloseFile(int fd) { ::close(fd); }
+void RemoveFile(const std::string& name) { ::unlink(name.c_str()); }
+#endif
+
+} // namespace
+
+bool CanAllocate(std::int64_t size) {
+    return size > 0 && (g_allocationLimit < 0 || size <= g_allocationLimit);
+}
+
+std::unique_ptr<std::uint8_t[]> GetMemOrNil(std::int64_t size) {
+    if (!CanAllocate(size))
+        return nullptr;
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
+}
+
+void SetAllocationLimitForTesting(std::int64_t limit) { g_allocationLimit = limit; }
+
+const std::string& ProgramDirectory() { return g_programDirectory; }
+
+void SetProgramDirectory(const std::string& directory) {
+    g_programDirectory = directory;
+    if (!g_programDirectory.empty() && g_programDirectory.back() != kSeparator &&
+        g_programDirectory.back() != '/')
+        g_programDirectory.push_back(kSeparator);
+}
+
+void InitProgramDirectory() {
+#if defined(__linux__)
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n > 0) {
+        std::string full(path, static_cast<std::size_t>(n));
+        SetProgramDirectory(full.substr(0, full.find_last_of('/') + 1));
+        return;
+    }
+#endif
+    SetProgramDirectory(".");
+}
+
+std::string MakeTempFileName(const std::string& prefix) {
+    const std::string base = ProgramDirectory() + "TEMP" + kSeparator + prefix;
+    for (int n = 1; n <= 255; ++n) {
+        const std::string candidate = base + std::to_string(n) + ".T";
+        switch (ProbeName(candidate)) {
+        case TProbe::Free:
+            return candidate;
+        case TProbe::TooManyFiles:
+            ShowMessageBox("Too many open file!");
+            return {};
+        case TProbe::Taken:
+        case TProbe::Unusable:
+            break;
+        }
+    }
+    return {};
+}
+
+std::unique_ptr<TReplyBuffer> CreateReplyBuffer(std::int32_t total) {
+    std::unique_ptr<TReplyBuffer> buffer(new (std::nothrow) TReplyBuffer());
+    if (buffer)
+        buffer->windowSize_ = std::min(total, kReplyWindowSize);
+    if (buffer)
+        buffer->window_ = GetMemOrNil(buffer->windowSize_);
+    if (!buffer || !buffer->window_) {
+        Report("Could not Allocate Memory for Receive Buffer");
+        return nullptr;
+    }
+    buffer->ready_ = true;
+    std::memset(buffer->window_.get(), 0, static_cast<std::size_t>(buffer->windowSize_));
+    buffer->windowStart_ = 0;
+    buffer->totalSize_ = total;
+    if (total > buffer->windowSize_) {
+        // A name can be taken between the probe and the creation; the next probe passes it
+        // over like any existing file.
+        for (int attempt = 0; attempt < 255 && buffer->file_ < 0; ++attempt) {
+            const std::string name = MakeTempFileName("RCVB");
+            if (name.empty())
+                break;
+            buffer->file_ = CreateExclusive(name);
+            if (buffer->file_ >= 0)
+                buffer->fileName_ = name;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (buffer->file_ < 0) {
+            Report("Could not make receive temporary file");
+            return nullptr;
+        }
+        buffer->spilled_ = true;
+    }
+    return buffer;
+}
+
+TReplyBuffer::~TReplyBuffer() {
+    if (file_ >= 0) {
+        CloseFile(file_);
+        RemoveFile(fileName_);
+    }
+}
+
+void TReplyBuffer::StoreChunk(std::uint16_t index, const std::uint8_t* chunk) {
+    const std::int64_t offset = std::int64_t{index} * kChunkSize;
+    if (offset > totalSize_ || !ready_)
+        return;
+    const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(kChunkSize, totalSize_ - offset));
+    const auto off = static_cast<std::int32_t>(offset);
+    if (off < windowStart_ || std::int64_t{windowStart_} + windowSize_ < offset + length) {
+        FlushWindow();
+        LoadWindow(off);
+    }
+    // Only a spilled buffer's window moves, so an unspilled one always holds the range.
+    if (off >= windowStart_ && std::int64_t{off} + length <= std::int64_t{windowStart_} + windowSize_)
+        std::memcpy(window_.get() + (off - windowStart_), chunk, static_cast<std::size_t>(length));
+}
+
+void TReplyBuffer::FlushWindow() {
+    if (!spilled_)
+        return;
+    const std::int32_t count = std::min(windowSize_, totalSize_ - windowStart_);
+    if (count > 0 && !WriteAt(file_, windowStart_, window_.get(), count))
+        fileFailed_ = true;
+}
+
+void TReplyBuffer::LoadWindow(std::int32_t offset) {
+    windowStart_ = offset;
+    if (!spilled_)
+        return;
+    if (ReadAt(file_, offset, window_.get(), windowSize_) < 0)
+        fileFailed_ = true;
+}
+
+const std::uint8_t* TReplyBuffer::GetPointer(std::int32_t position, std::int32_t count) {
+    const std::int64_t offset = std::int64_t{position} - 1;
+    if (!ready_ || fileFailed_ || offset < 0 || count < 0 || offset + count > totalSize_ || count > kReplyWindowSize)
+        return nullptr;
+    if (spilled_ && (offset < windowStart_ || std::int64_t{windowStart_} + windowSize_ < offset + count))
+        LoadWindow(static_cast<std::int32_t>(offset));
+    if (offset < windowStart_ || offset + count > std::int64_t{windowStart_} + windowSize_)
+        return nullptr;
+    return window_.get() + (offset - windowStart_);
+}
+
+bool TReplyBuffer::Read(std::int32_t position, std::uint16_t count, void* destination) {
+    const std::uint8_t* p = GetPointer(position, count);
+    if (p == nullptr)
+        return false;
+    if (count > 0)
+        std::memcpy(destination, p, count);
+    return true;
+}
+
+namespace {
+
+void Advance(std::int32_t& cursor, std::int64_t by) {
+    cursor = static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, std::int64_t{cursor} + by));
+}
+
+bool ReadInto(TReplyBuffer* buffer, std::int32_t cursor, std::uint16_t count, void* destination) {
+    return buffer != nullptr && buffer->Read(cursor, count, destination);
+}
+
+} // namespace
+
+void ReadByte(TReplyBuffer* buffer, std::uint8_t& destination, std::int32_t& cursor) {
+    ReadInto(buffer, cursor, 1, &destination);
+    Advance(cursor, 1);
+}
+
+void ReadChar(TReplyBuffer* buffer, char& destination, std::int32_t& cursor) {
+    ReadInto(buffer, cursor, 1, &destination);
+    Advance(cursor, 1);
+}
+
+void ReadWord(TReplyBuffer* buffer, std::uint16_t& destination, std::int32_t& cursor) {
+    std::uint8_t b[2];
+    if (ReadInto(buffer, cursor, 2, b))
+        destination = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+    Advance(cursor, 2);
+}
+
+void ReadLong(TReplyBuffer* buffer, std::int32_t& destination, std::int32_t& cursor) {
+    std::uint8_t b[4];
+    if (ReadInto(buffer, cursor, 4, b))
+        destination = static_cast<std::int32_t>(std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) |
+                                                (std::uint32_t{b[2]} << 16) |
+                                                (std::uint32_t{b[3]} << 24));
+    Advance(cursor, 4);
+}
+
+void ReadBytes(TReplyBuffer* buffer, std::int32_t& cursor, std::uint16_t count, void* destination) {
+    ReadInto(buffer, cursor, count, destination);
+    Advance(cursor, count);
+}
+
+void ReadShortString(TReplyBuffer* buffer, std::string& destination, std::uint8_t maxLen,
+                     std::int32_t& cursor) {
+    std::uint8_t length = 0;
+    // A length byte past the end leaves the destination's own length in force.
+    const std::size_t l = ReadInto(buffer, cursor, 1, &length) ? length
+                                                             : std::min<std::size_t>(destination.size(), 255);
+    Advance(cursor, 1);
+    const std::size_t kept = std::min<std::size_t>(l, maxLen);
+    char text[255];
+    if (ReadInto(buffer, cursor, static_cast<std::uint16_t>(kept), text))
+        destination.assign(text, kept);
+    else
+        destination.resize(kept);
+    Advance(cursor, static_cast<std::int64_t>(l));
+}
