@@ -1,0 +1,469 @@
+#include "PacketTransport.h"
+
+#include "ScriptedPeer.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <numeric>
+
+namespace {
+
+constexpr std::array<std::uint8_t, 4> kLoopback = {127, 0, 0, 1};
+
+class PacketTransportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramDirectory(folder_.Path());
+        std::filesystem::create_directory(folder_.Path() + "TEMP");
+        ReportProc = [this](const std::string& m) { reports_.push_back(m); };
+        SetSocketTimeoutsForTesting(0, 0);
+    }
+    void TearDown() override {
+        ReportProc = nullptr;
+        SetSocketTimeoutsForTesting(0, 0);
+    }
+
+    // Opens a connection to the peer, which registers the client as connection 77, tag 5.
+    TSocket Open(TScriptedPeer& peer) {
+        TSocket socket = kInvalidSocket;
+        std::uint32_t id = 0;
+        std::uint8_t tag = 0;
+        EXPECT_TRUE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
+        EXPECT_EQ(id, 77u);
+        EXPECT_EQ(tag, 5);
+        return socket;
+    }
+
+    TTempFolder folder_;
+    std::vector<std::string> reports_;
+};
+
+Bytes Range(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return b;
+}
+
+Bytes FirstBytes(Bytes b, std::size_t n) {
+    b.resize(n);
+    return b;
+}
+
+TEST(PacketWire, HeaderLayoutIsLittleEndianWithoutPadding) {
+    TPacketHeader h;
+    h.Param = 0x04030201;
+    h.DataLength = 0x08070605;
+    h.ConnectionId = 0x0C0B0A09;
+    h.RequestCode = 0x0E0D;
+    h.Serial = 0x100F;
+    h.Value = 0x1211;
+    h.PacketCount = 0x1413;
+    h.PacketIndex = 0x1615;
+    h.ReplyCode = 0x1817;
+    h.Param2 = 0x1A19;
+    std::uint8_t bytes[kHeaderSize];
+    h.Encode(bytes);
+    for (int i = 0; i < kHeaderSize; ++i)
+        EXPECT_EQ(bytes[i], i + 1) << "byte " << i;
+    const TPacketHeader back = TPacketHeader::Decode(bytes);
+    EXPECT_EQ(back.Param2, 0x1A19);
+    EXPECT_EQ(back.ConnectionId, 0x0C0B0A09u);
+}
+
+TEST(PacketWire, TcpAddressForm) {
+    const TServerAddress a = MakeTcpAddress({10, 0, 0, 1}, 4545);
+    const TServerAddress expected = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                     0x0A, 0x00, 0x00, 0x01, 0xC1, 0x11};
+    EXPECT_EQ(a, expected);
+}
+
+TEST(PacketWire, ScramblePassword) {
+    EXPECT_EQ(ScramblePassword("abc"), std::string("\x47\x44\x45"));
+    EXPECT_EQ(ScramblePassword(""), "");
+    const std::string forty(40, 'x');
+    const std::string thirty(30, 'x');
+    EXPECT_EQ(ScramblePassword(forty), ScramblePassword(thirty)) << "only the first 30 count";
+    EXPECT_EQ(ScramblePassword(forty).size(), 30u);
+}
+
+TEST(PacketWire, RunningNumberSkips65535) {
+    SetSerialForTesting(0);
+    EXPECT_EQ(NextSerial(), 1) << "the first request carries 1";
+    SetSerialForTesting(65533);
+    EXPECT_EQ(NextSerial(), 65534);
+    EXPECT_EQ(NextSerial(), 0);
+    EXPECT_EQ(NextSerial(), 1);
+}
+
+TEST(PacketWire, PayloadChunkCounts) {
+    struct Case {
+        std::size_t length;
+        std::uint16_t packets;
+    } cases[] = {{0, 1}, {1, 1}, {508, 1}, {509, 2}, {1016, 2}, {1017, 3}, {65535, 130}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        EXPECT_EQ(TRequestPayload(Bytes(c.length)).GetChunkCount(), c.packets);
+    }
+}
+
+TEST_F(PacketTransportTest, RequestWithoutPayloadIsOneEmptyPacket) {
+    Bytes seen;
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        seen = c.ReadExactly(534);
+        c.Write(MakeReply({}, {}));
+    });
+    const TSocket socket = Open(peer);
+    SetSerialForTesting(41);
+    TRequestRecord r;
+    r.Code = 373;
+    r.Value = 0x1234;
+    r.Param = -2;
+    r.Param2 = 9;
+    r.ReplyCode = 3;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    CloseConnection(socket);
+    peer.Join();
+
+    ASSERT_EQ(seen.size(), 534u);
+    const TWireHeader h = ParseHeader(seen);
+    EXPECT_EQ(h.Param, 0xFFFFFFFEu);
+    EXPECT_EQ(h.DataLength, 0u);
+    EXPECT_EQ(h.ConnectionId, 77u);
+    EXPECT_EQ(h.RequestCode, 373);
+    EXPECT_EQ(h.Serial, 42);
+    EXPECT_EQ(h.Value, 0x1234);
+    EXPECT_EQ(h.PacketCount, 1);
+    EXPECT_EQ(h.PacketIndex, 0);
+    EXPECT_EQ(h.ReplyCode, 3);
+    EXPECT_EQ(h.Param2, 9);
+    EXPECT_TRUE(std::all_of(seen.begin() + 26, seen.end(), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_FALSE(r.Data) << "a reply without data has no buffer";
+}
+
+TEST_F(PacketTransportTest, PayloadGoesOutInNumberedChunks) {
+    struct Case {
+        std::size_t length;
+        std::size_t packets;
+    } cases[] = {{0, 1}, {508, 1}, {509, 2}, {1200, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::vector<Bytes> packets;
+        TScriptedPeer peer([&](TPeerConnection& conn) {
+            conn.Write(MakeRegistration(77, 5));
+            packets = conn.ReadRequestPackets();
+            conn.Write(MakeReply({}, {}));
+        });
+        const TSocket socket = Open(peer);
+        const Bytes payload = Range(c.length);
+        TRequestRecord r;
+        r.Code = 18;
+        r.Payload = std::make_unique<TRequestPayload>(payload);
+        const std::uint16_t serialBefore = CurrentSerial();
+        ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+        EXPECT_FALSE(r.Payload) << "the payload is released after an ordinary reply";
+        CloseConnection(socket);
+        peer.Join();
+
+        ASSERT_EQ(packets.size(), c.packets);
+        Bytes received;
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            const TWireHeader h = ParseHeader(packets[i]);
+            EXPECT_EQ(h.PacketIndex, i);
+            EXPECT_EQ(h.PacketCount, c.packets);
+            EXPECT_EQ(h.DataLength, c.length);
+            EXPECT_EQ(h.Serial, static_cast<std::uint16_t>(serialBefore + 1)) << "one number per request";
+            received.insert(received.end(), packets[i].begin() + 26, packets[i].end());
+        }
+        received.resize(c.length);
+        EXPECT_EQ(received, payload);
+        if (c.length == 509) {
+            // The packet buffer is zeroed once per request: past its one byte, the last
+            // packet's data area repeats the packet before it.
+            EXPECT_EQ(packets[1][26], payload[508]);
+            EXPECT_TRUE(std::equal(packets[1].begin() + 27, packets[1].end(), packets[0].begin() + 27));
+        }
+    }
+}
+
+TEST_F(PacketTransportTest, ReplyIsReassembledFromItsPackets) {
+    const Bytes data = Range(1500); // three packets, the last one partly used
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        TWireHeader h;
+        h.RequestCode = 368;
+        h.Value = 3;
+        h.Param = 0xABCDEF01;
+        h.Param2 = 6;
+        // Sent in odd pieces, as a stream may deliver it.
+        c.WriteInPieces(MakeReply(h, data), 300);
+    });
+    const TSocket socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 368;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    CloseConnection(socket);
+    EXPECT_EQ(r.Code, 368);
+    EXPECT_EQ(r.Value, 3);
+    EXPECT_EQ(r.Param, static_cast<std::int32_t>(0xABCDEF01));
+    EXPECT_EQ(r.Param2, 6);
+    EXPECT_EQ(r.ReplyCode, 0);
+    ASSERT_TRUE(r.Data);
+    ASSERT_EQ(r.Data->Size(), 1500);
+    Bytes back(1500);
+    std::int32_t cursor = 1;
+    ReadBytes(r.Data.get(), cursor, 1500, back.data());
+    EXPECT_EQ(back, data);
+}
+
+TEST_F(PacketTransportTest, RegistrationArrivingInPiecesLeavesNothingInTheStream) {
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.WriteInPieces(MakeRegistration(77, 5), 1);
+        c.ReadRequestPackets();
+        TWireHeader h;
+        h.Value = 99;
+        c.Write(MakeReply(h, Range(10)));
+    });
+    const TSocket socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 20;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    EXPECT_EQ(r.Value, 99) << "the reply is read from its own first byte";
+    CloseConnection(socket);
+}
+
+TEST_F(PacketTransportTest, RegistrationThatIsShortOrRefusedFails) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {
+        {"25 bytes then close", FirstBytes(MakeRegistration(77, 5), 25)},
+        {"ReplyCode 0", MakeRegistration(77, 5, 0)},
+        {"nothing", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reports_.clear();
+        TScriptedPeer peer([&](TPeerConnection& conn) { conn.Write(c.bytes); });
+        TSocket socket = 12345;
+        std::uint32_t id = 1;
+        std::uint8_t tag = 1;
+        EXPECT_FALSE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
+        EXPECT_EQ(id, 0u);
+        EXPECT_EQ(tag, 0);
+        EXPECT_EQ(socket, kInvalidSocket) << "the socket is closed";
+        EXPECT_EQ(reports_, std::vector<std::string>{"Server could not Register this Client"});
+    }
+}
+
+TEST_F(PacketTransportTest, ConnectFailureIsReported) {
+    std::uint16_t port;
+    {
+        TScriptedPeer unused([](TPeerConnection&) {}, 0);
+        port = unused.Port();
+    } // now nothing listens there
+    TSocket socket;
+    std::uint32_t id;
+    std::uint8_t tag;
+    EXPECT_FALSE(OpenTcpConnection(kLoopback, port, socket, id, tag));
+    EXPECT_EQ(reports_, std::vector<std::string>{"Connect Failed"});
+}
+
+TEST_F(PacketTransportTest, SpxWithoutIpxFailsAtSocketCreation) {
+    TSocket socket = 5;
+    std::uint8_t tag = 1;
+    std::uint32_t id = 1;
+    const TServerAddress address{};
+    if (OpenSpxConnection(address, socket, tag, id)) {
+        CloseConnection(socket);
+        GTEST_SKIP() << "this platform offers SPX";
+    }
+    ASSERT_FALSE(reports_.empty());
+    if (reports_[0] == "Create Socket Failed") {
+        EXPECT_EQ(socket, kInvalidSocket);
+    }
+    EXPECT_EQ(tag, 0);
+    EXPECT_EQ(id, 0u);
+}
+
+TEST_F(PacketTransportTest, MalformedRepliesFailAndKeepTheStreamInStep) {
+    struct Case {
+        const char* name;
+        std::uint32_t dataLength;
+        std::uint16_t packetCount;
+        const char* report;
+    } cases[] = {
+        {"packet count 0", 0, 0, "Reply with Packet Count 0 for request 372"},
+        {"negative length", 0xFFFFFF00u, 2, "Reply Data Length 4294967040 does not fit in 2 packets"},
+        {"length beyond the packets", 1017, 2, "Reply Data Length 1017 does not fit in 2 packets"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reports_.clear();
+        TScriptedPeer peer([&](TPeerConnection& conn) {
+            conn.Write(MakeRegistration(77, 5));
+            conn.ReadRequestPackets();
+            TWireHeader h;
+            h.RequestCode = 372;
+            h.DataLength = c.dataLength;
+            h.PacketCount = c.packetCount;
+            for (int i = 0; i < std::max<int>(1, c.packetCount); ++i) {
+                h.PacketIndex = static_cast<std::uint16_t>(i);
+                conn.Write(MakePacket(h, Range(508)));
+            }
+            // The next request gets a proper answer.
+            conn.ReadRequestPackets();
+            TWireHeader ok;
+            ok.Value = 4;
+            conn.Write(MakeReply(ok, Range(3)));
+        });
+        const TSocket socket = Open(peer);
+        TRequestRecord r;
+        r.Code = 372;
+        EXPECT_FALSE(ExchangeRequest(socket, 77, r));
+        EXPECT_FALSE(r.Data);
+        EXPECT_EQ(reports_, std::vector<std::string>{c.report});
+        TRequestRecord next;
+        next.Code = 1;
+        EXPECT_TRUE(ExchangeRequest(socket, 77, next));
+        EXPECT_EQ(next.Value, 4);
+        CloseConnection(socket);
+    }
+}
+
+TEST_F(PacketTransportTest, PeerClosingInsideAPacketIsARecvError) {
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        Bytes half = MakeReply({}, Range(100));
+        half.resize(300);
+        c.Write(half);
+    });
+    const TSocket socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 368;
+    EXPECT_FALSE(ExchangeRequest(socket, 77, r));
+    EXPECT_FALSE(r.Data);
+    EXPECT_EQ(reports_, std::vector<std::string>{"Recv Error: 0"});
+    CloseConnection(socket);
+}
+
+TEST_F(PacketTransportTest, StalledPeerTimesOutAndTheSocketIsShutDown) {
+    SetSocketTimeoutsForTesting(0, 200);
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        Bytes part = MakeReply({}, {});
+        part.resize(100);
+        c.Write(part);
+        c.ReadExactly(1, 3000); // keeps the socket open until the client shuts it down
+    });
+    const TSocket socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 368;
+    EXPECT_FALSE(ExchangeRequest(socket, 77, r));
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0], "Recv Error: " + std::to_string(EAGAIN));
+    // The socket stays open but shut down: the next exchange fails at sending, quietly.
+    reports_.clear();
+    TRequestRecord again;
+    again.Code = 368;
+    EXPECT_FALSE(ExchangeRequest(socket, 77, again));
+    EXPECT_TRUE(reports_.empty());
+    CloseConnection(socket);
+}
+
+TEST_F(PacketTransportTest, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
+    TScriptedPeer peer([&](TPeerConnection& c) { c.Write(MakeRegistration(77, 5)); });
+    const TSocket socket = Open(peer);
+    peer.Join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 3; ++i) {
+        TRequestRecord r;
+        r.Code = 368;
+        r.Payload = std::make_unique<TRequestPayload>(Range(5000));
+        EXPECT_FALSE(ExchangeRequest(socket, 77, r));
+    }
+    CloseConnection(socket);
+}
+
+TEST_F(PacketTransportTest, ListChangedAnswerKeepsThePayloadForTheResend) {
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        TWireHeader h;
+        h.ReplyCode = 1;
+        h.Value = 5;
+        c.Write(MakeReply(h, {}));
+        c.ReadRequestPackets();
+        h.Value = 119;
+        c.Write(MakeReply(h, {}));
+    });
+    const TSocket socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 369;
+    r.Payload = std::make_unique<TRequestPayload>(Range(4));
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    ASSERT_TRUE(r.Payload);
+    EXPECT_EQ(r.Payload->Length(), 4);
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    EXPECT_EQ(r.Value, 119);
+    EXPECT_FALSE(r.Payload) << "any other server error releases it";
+    CloseConnection(socket);
+}
+
+TEST_F(PacketTransportTest, LargeReplySpillsAndReadsBackWhole) {
+    const Bytes data = Range(350001);
+    std::string spillName;
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        c.Write(MakeReply({}, data));
+    });
+    const TSocket socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 374;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    CloseConnection(socket);
+    ASSERT_TRUE(r.Data);
+    ASSERT_TRUE(r.Data->Spilled());
+    spillName = r.Data->SpillFileName();
+    EXPECT_EQ(std::filesystem::file_size(spillName), data.size());
+    Bytes back(data.size());
+    std::int32_t cursor = 1;
+    for (std::size_t at = 0; at < data.size(); at += 60000)
+        ReadBytes(r.Data.get(), cursor, static_cast<std::uint16_t>(std::min<std::size_t>(60000, data.size() - at)),
+                  back.data() + at);
+    EXPECT_EQ(back, data);
+    r.Data.reset();
+    EXPECT_FALSE(FileExists(spillName));
+}
+
+TEST_F(PacketTransportTest, ReplyWithoutRoomForItsBufferIsReadToTheEnd) {
+    std::filesystem::remove(folder_.Path() + "TEMP");
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        c.Write(MakeReply({}, Range(400000)));
+        c.ReadRequestPackets();
+        TWireHeader ok;
+        ok.Value = 8;
+        c.Write(MakeReply(ok, {}));
+    });
+    const TSocket socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 374;
+    EXPECT_FALSE(ExchangeRequest(socket, 77, r));
+    EXPECT_EQ(reports_, std::vector<std::string>{"Could not make receive temporary file"});
+    TRequestRecord next;
+    next.Code = 1;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, next));
+    EXPECT_EQ(next.Value, 8);
+    CloseConnection(socket);
+}
+
+} // namespace
