@@ -73,6 +73,18 @@ bool ReceiveExact(TSocket socket, std::uint8_t* destination, std::size_t n, int&
     return true;
 }
 
+// One whole packet: a view into the bytes received ahead when they hold it, else the packet
+// is gathered into `packet`. Nothing when the receive failed (reported as ReceivePacket does).
+const std::uint8_t* ReceivePacketView(TSocket socket, std::uint8_t* packet) {
+    TReadAhead& ahead = ReadAheadOf(socket);
+    if (ahead.End - ahead.Begin >= static_cast<std::size_t>(kPacketSize)) {
+        const std::uint8_t* view = ahead.Bytes.data() + ahead.Begin;
+        ahead.Begin += kPacketSize;
+        return view;
+    }
+    return ReceivePacket(socket, packet) ? packet : nullptr;
+}
+
 bool OpenCommon(TSocket& socket, std::uint8_t& serverTag, std::uint32_t& connectionId,
                 bool (*connect)(TSocket, const void*), const void* address) {
     if (!connect(socket, address)) {
@@ -314,9 +326,10 @@ bool ReceiveReply(TSocket socket, TRequestRecord& request) {
     std::uint16_t remaining = 0;
     std::unique_ptr<TReplyBuffer> buffer;
     do {
-        if (!ReceivePacket(socket, packet))
+        const std::uint8_t* view = ReceivePacketView(socket, packet);
+        if (view == nullptr)
             return false; // the buffer made so far goes with it
-        const TPacketHeader header = TPacketHeader::Decode(packet);
+        const TPacketHeader header = TPacketHeader::Decode(view);
         if (first) {
             first = false;
             total = header.DataLength;
@@ -341,7 +354,7 @@ bool ReceiveReply(TSocket socket, TRequestRecord& request) {
             }
         }
         if (total > 0 && buffer)
-            buffer->StoreChunk(header.PacketIndex, packet + kHeaderSize);
+            buffer->StoreChunk(header.PacketIndex, view + kHeaderSize);
         --remaining;
     } while (remaining != 0);
 
