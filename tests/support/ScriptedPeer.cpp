@@ -19,9 +19,14 @@ Bytes TPeerConnection::ReadExactly(std::size_t n, int timeoutMs) {
                               .count();
         if (left <= 0)
             break;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0)
+        if (stop_ != nullptr && *stop_)
             break;
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(std::min<long>(left, 50)));
+        if (ready < 0)
+            break;
+        if (ready == 0)
+            continue;
         const ssize_t r = ::recv(fd_, out.data() + got, n - got, 0);
         if (r <= 0)
             break;
@@ -90,13 +95,18 @@ TScriptedPeer::TScriptedPeer(TScript script, int connections) {
     port_ = ntohs(addr.sin_port);
     thread_ = std::thread([this, script = std::move(script), connections] {
         for (int i = 0; i < connections; ++i) {
-            pollfd p{listenFd_, POLLIN, 0};
-            if (::poll(&p, 1, 20000) <= 0)
+            // Waits up to 20 s for the next connection, or until the peer is destroyed.
+            int ready = 0;
+            for (int slice = 0; slice < 200 && ready == 0 && !stop_; ++slice) {
+                pollfd p{listenFd_, POLLIN, 0};
+                ready = ::poll(&p, 1, 100);
+            }
+            if (ready <= 0)
                 return;
             const int fd = ::accept(listenFd_, nullptr, nullptr);
             if (fd < 0)
                 return;
-            TPeerConnection connection(fd);
+            TPeerConnection connection(fd, &stop_);
             script(connection);
             connection.Close();
         }
@@ -104,6 +114,7 @@ TScriptedPeer::TScriptedPeer(TScript script, int connections) {
 }
 
 TScriptedPeer::~TScriptedPeer() {
+    stop_ = true;
     Join();
     if (listenFd_ >= 0)
         ::close(listenFd_);

@@ -15,7 +15,8 @@ using Bytes = std::vector<std::uint8_t>;
 // The accepted connection as the script sees it.
 class TPeerConnection {
 public:
-    explicit TPeerConnection(int fd) : fd_(fd) {}
+    // Reads give up early once `stop` is set (the peer is being destroyed).
+    explicit TPeerConnection(int fd, const std::atomic<bool>* stop = nullptr) : fd_(fd), stop_(stop) {}
     // Reads exactly n bytes; fewer when the other side closed or nothing came in time.
     Bytes ReadExactly(std::size_t n, int timeoutMs = 10000);
     // One request of the console: its packets, as many as its first header announces.
@@ -28,6 +29,7 @@ public:
 
 private:
     int fd_;
+    const std::atomic<bool>* stop_;
 };
 
 class TScriptedPeer {
@@ -44,6 +46,7 @@ public:
     void Join();
 
 private:
+    std::atomic<bool> stop_{false};
     int listenFd_ = -1;
     std::uint16_t port_ = 0;
     std::thread thread_;

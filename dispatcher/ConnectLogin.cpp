@@ -1,0 +1,231 @@
+#include "ConnectLogin.h"
+
+#include "ConfigStore.h"
+#include "MessageDialogs.h"
+#include "RequestDispatcher.h"
+#include "Win1256.h"
+
+#include <cctype>
+
+namespace {
+
+bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+bool AllHex(const std::string& s) {
+    for (char c : s)
+        if (!IsHex(c))
+            return false;
+    return true;
+}
+
+std::uint8_t HexByte(char high, char low) {
+    const auto nibble = [](char c) -> std::uint8_t {
+        if (c >= '0' && c <= '9')
+            return static_cast<std::uint8_t>(c - '0');
+        return static_cast<std::uint8_t>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+    };
+    return static_cast<std::uint8_t>(nibble(high) << 4 | nibble(low));
+}
+
+std::string PadLeft(const std::string& s, std::size_t width) {
+    return s.size() >= width ? s.substr(s.size() - width) : std::string(width - s.size(), '0') + s;
+}
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+// A decimal number of digits only, at most `limit`.
+bool DecimalUpTo(const std::string& s, long limit, long& value) {
+    if (s.empty() || s.size() > 6)
+        return false;
+    value = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= limit;
+}
+
+struct TTransport {
+    bool Spx;
+    TServerAddress Address;
+    std::array<std::uint8_t, 4> Ip;
+    std::uint16_t Port;
+};
+
+void Call(const std::function<void()>& f) {
+    if (f)
+        f();
+}
+
+bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBusyHooks& hooks) {
+    if (RequestDispatcher == nullptr) {
+        ShowMessageBox(t.Spx ? "Could not connect to this server. Verify server ipx address."
+                             : "Could not connect to this server. Verify server ip address and port number.");
+        return false;
+    }
+    Call(hooks.BeginBusy);
+    Call(hooks.ProcessEvents);
+    TSocket socket = kInvalidSocket;
+    std::uint8_t tag = 0;
+    std::uint32_t connectionId = 0;
+    const bool opened = t.Spx ? OpenSpxConnection(t.Address, socket, tag, connectionId)
+                              : OpenTcpConnection(t.Ip, t.Port, socket, connectionId, tag);
+    if (!opened) {
+        Call(hooks.EndBusy);
+        ShowMessageBox(t.Spx ? "Could not connect to this server. Verify server ipx address."
+                             : "Could not connect to this server. Verify server ip address and port number.");
+        return false;
+    }
+
+    TServerInfo info;
+    std::uint16_t errorCode = 0;
+    std::uint8_t major = 0;
+    std::uint8_t minor = 0;
+    bool flag = false;
+    if (!RequestDispatcher->GetServerSecurityInf(socket, connectionId, errorCode, major, minor, flag,
+                                                 info.SecurityKind, info.SecurityByte,
+                                                 info.SecurityWord, info.CenterName,
+                                                 info.CenterText, info.ServerName)) {
+        CloseConnection(socket);
+        Call(hooks.EndBusy);
+        if (errorCode == 162)
+            ShowMessageBox("You need client programs version " + std::to_string(major) + "." +
+                           std::to_string(minor) + " or higher to connect to this server!");
+        else
+            ShowMessageBox(t.Spx ? "Could not connect to this server. Check server ipx address."
+                                 : "Could not connect to this server. Check server ip address and port number.");
+        return false;
+    }
+
+    bool accepted = false;
+    std::uint16_t busy = 0;
+    const std::string scrambled = ScramblePassword(EncodeWin1256(password));
+    const bool through = RequestDispatcher->LoginToSpxServer(socket, "ADMINISTRATOR", connectionId,
+                                                             scrambled, accepted, busy, info.LoginTag);
+    if (!through || !accepted) {
+        CloseConnection(socket);
+        Call(hooks.EndBusy);
+        if (through && busy != 0)
+            ShowMessageBox("Could not login to this server. Administrator account in this server is "
+                           "single entry and anotheruser is currently using it.");
+        else
+            ShowMessageBox("Could not login to this server. Check administrator password.");
+        return false;
+    }
+
+    info.Socket = socket;
+    info.ServerTag = tag;
+    info.ConnectionId = connectionId;
+    info.Address = t.Spx ? t.Address : MakeTcpAddress(t.Ip, t.Port);
+    TServerSet which;
+    which.set(1);
+    RequestDispatcher->AddServers(which, 1, &info);
+    Call(hooks.EndBusy);
+    return true;
+}
+
+// Writes the values in order; stops at the first one the store refuses.
+void SaveValues(std::initializer_list<std::pair<const char*, std::vector<std::uint8_t>>> values) {
+    IConfigStore* store = CurrentConfigStore();
+    if (store == nullptr)
+        return;
+    for (const auto& [name, bytes] : values) {
+        if (!store->WriteBinary(name, bytes)) {
+            ShowMessageBox(std::string("Failed to set data for '") + name + "'");
+            return;
+        }
+    }
+}
+
+} // namespace
+
+TSpxField ValidateSpxFields(const TSpxFields& f, std::string& message) {
+    struct Check {
+        const std::string& text;
+        TSpxField field;
+        const char* empty;
+        const char* nonHex;
+    } checks[] = {
+        {f.NetworkNum, TSpxField::NetworkNum, "Network Number is not Entered...",
+         "Invalid (non-hex) character in Network Number..."},
+        {f.NodeNum, TSpxField::NodeNum, "Node Number is not Entered...",
+         "Invalid (non-hex) character in Node Number..."},
+        {f.SocketNum, TSpxField::SocketNum, "Socket Number is not Entered...",
+         "Invalid (non-hex) character in Socket Number..."},
+    };
+    for (const Check& c : checks) {
+        if (c.text.empty()) {
+            message = c.empty;
+            return c.field;
+        }
+        if (!AllHex(c.text)) {
+            message = c.nonHex;
+            return c.field;
+        }
+    }
+    message.clear();
+    return TSpxField::None;
+}
+
+TServerAddress EncodeIpxAddress(const TSpxFields& f) {
+    TServerAddress a{};
+    const std::string net = PadLeft(f.NetworkNum, 8);
+    const std::string node = PadLeft(f.NodeNum, 12);
+    const std::string socket = PadLeft(f.SocketNum, 4);
+    for (int i = 0; i < 4; ++i)
+        a[static_cast<std::size_t>(i)] = HexByte(net[2 * i], net[2 * i + 1]);
+    for (int i = 0; i < 6; ++i)
+        a[static_cast<std::size_t>(4 + i)] = HexByte(node[2 * i], node[2 * i + 1]);
+    a[10] = HexByte(socket[2], socket[3]);
+    a[11] = HexByte(socket[0], socket[1]);
+    return a;
+}
+
+bool ValidateTcpFields(const TTcpFields& f, std::array<std::uint8_t, 4>& ip, std::uint16_t& port,
+                       std::string& message) {
+    std::string masked = f.IpAddress;
+    masked.resize(15, ' ');
+    for (int g = 0; g < 4; ++g) {
+        long value = 0;
+        if (!DecimalUpTo(Trim(masked.substr(static_cast<std::size_t>(4 * g), 3)), 255, value)) {
+            message = "IP Address is not valid...";
+            return false;
+        }
+        ip[static_cast<std::size_t>(g)] = static_cast<std::uint8_t>(value);
+    }
+    long p = 0;
+    if (!DecimalUpTo(Trim(f.PortNum), 65535, p)) {
+        message = "Port Number is not valid...";
+        return false;
+    }
+    port = static_cast<std::uint16_t>(p);
+    message.clear();
+    return true;
+}
+
+bool ConnectAndLoginSpx(const TServerAddress& address, const std::string& password,
+                        const TBusyHooks& hooks) {
+    return ConnectAndLogin({true, address, {}, 0}, password, hooks);
+}
+
+bool ConnectAndLoginTcp(const std::array<std::uint8_t, 4>& ip, std::uint16_t port,
+                        const std::string& password, const TBusyHooks& hooks) {
+    return ConnectAndLogin({false, {}, ip, port}, password, hooks);
+}
+
+void SaveSpxServerAddress(const TServerAddress& a) {
+    SaveValues({{"SPXNetNum", {a.begin(), a.begin() + 4}},
+                {"SPXNodeNum", {a.begin() + 4, a.begin() + 10}},
+                {"SPXSocketNum", {a.begin() + 10, a.end()}}});
+}
+
+void SaveTcpServerAddress(const std::array<std::uint8_t, 4>& ip, std::uint16_t port) {
+    SaveValues({{"IPAddr", {ip.begin(), ip.end()}},
+                {"IPPort", {static_cast<std::uint8_t>(port), static_cast<std::uint8_t>(port >> 8)}}});
+}

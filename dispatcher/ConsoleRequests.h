@@ -1,0 +1,105 @@
+#pragma once
+
+// The console's eight requests to its server (codes 368 to 375): what each sends, how its reply
+// is decoded into records, the limits of decoding, and how every failure is reported. Each
+// answers 10 on success and 11 on a failure that has already been shown to the user.
+
+#include "DateTime.h"
+#include "RequestDispatcher.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+inline constexpr std::uint16_t kMaxResults = 500;
+inline constexpr std::uint8_t kMaxChildren = 250;
+inline constexpr std::uint16_t kLogChunkSize = 4096;
+
+// year - 1900, month - 1, day, hour, minute, second
+using TServerDateTime = std::array<std::uint8_t, 6>;
+
+// Nothing when the bytes do not form a valid date and time (a day of 0, say).
+std::optional<TDateTime> DecodeServerDateTime(const TServerDateTime& value);
+
+struct TLocConnResult {
+    std::uint8_t Kind = 0;
+    std::uint16_t DBHandle = 0;
+    std::uint16_t Lifetime = 0;
+};
+
+struct TLocConnInfo {
+    std::string UserName; // at most 30, as the server's bytes
+    std::int32_t SecurityNum = 0;
+    std::uint8_t Status = 0;
+    std::int32_t RequestsCount = 0;
+    std::uint16_t ASyncRequests = 0;
+    std::uint16_t ResultsCount = 0; // at most 500
+    TServerDateTime ConnectTime{};
+    TServerDateTime LastRequestTime{};
+    std::uint16_t CaptureFlags = 0;
+    std::uint16_t CapturedDBId = 0;
+    std::uint16_t CapturedTextBankId = 0;
+    std::vector<TLocConnResult> Results;
+};
+
+struct TWebConnInfo {
+    std::string UserName; // at most 30
+    std::int32_t UserId = 0;
+    TServerDateTime LastAccessTime{};
+};
+
+struct TDBResult {
+    std::uint8_t Kind = 0;
+    std::string UserName; // at most 30
+};
+
+struct TDBInfo {
+    std::uint16_t Id = 0;
+    std::string Path; // at most 80
+    std::uint8_t IsOpen = 0;
+    std::uint8_t IsParent = 0;
+    std::uint8_t ChildCount = 0; // at most 250
+    std::vector<std::uint16_t> ChildIds;
+    std::uint16_t ResCount = 0; // at most 500
+    std::vector<TDBResult> Results;
+};
+
+struct TServerStatusBlock {
+    std::int32_t NonQueuedDBRequests = 0;
+    std::int32_t QueuedDBRequests = 0;
+    std::int32_t NonDBRequests = 0;
+    std::int32_t VersionMismatchedRequests = 0;
+    std::uint16_t ChildDBsDefined = 0;
+    std::uint16_t ChildDBsOpen = 0;
+    std::uint16_t ParentDBsDefined = 0;
+    std::uint16_t ParentDBsOpen = 0;
+    std::uint16_t ClientCount = 0;
+    std::array<std::uint16_t, 14> ResultCounts{};
+};
+inline constexpr int kStatusBlockSize = 54;
+
+using TLocConnList = std::vector<TLocConnInfo>;
+using TWebConnList = std::vector<TWebConnInfo>;
+using TDBList = std::vector<TDBInfo>;
+
+std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list);
+std::uint16_t DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
+                              std::int32_t securityNum);
+std::uint16_t GetWebConnList(std::uint8_t serverIndex, TWebConnList& list);
+std::uint16_t DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId);
+std::uint16_t GetDBList(std::uint8_t serverIndex, TDBList& list);
+std::uint16_t GetServerStatus(std::uint8_t serverIndex, TServerStatusBlock& block);
+std::uint16_t ReadServerErrorLog(std::uint8_t serverIndex, std::uint8_t* destination,
+                                 std::uint16_t largestChunk, std::int32_t offset,
+                                 std::uint16_t& chunkLength);
+std::uint16_t ClearServerErrorLog(std::uint8_t serverIndex);
+void ReleaseLocalConnList(TLocConnList& list);
+void ReleaseDBList(TDBList& list);
+
+// "General Purpose" .. "Index Result" for kinds 0 to 13, "Unknown" for any other.
+std::string ResultKindName(std::uint8_t kind);
+
+// The 54 bytes of a status reply as the block's fields.
+TServerStatusBlock DecodeStatusBlock(const std::uint8_t* bytes);

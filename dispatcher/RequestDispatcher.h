@@ -1,0 +1,135 @@
+#pragma once
+
+// The one object through which the console reaches its server: the table of connected servers,
+// the table of their databases, the handshakes before a server is admitted, and the single
+// path of every request with its lock and its reload of a changed database list.
+
+#include "PacketTransport.h"
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+inline constexpr int kMaxServers = 100;
+inline constexpr int kMaxDatabases = 250;
+inline constexpr std::uint16_t kExchangeDone = 10;
+inline constexpr std::uint16_t kExchangeFailed = 11;
+// How many "database list changed" answers in a row a request takes before it gives up.
+inline constexpr int kMaxListReloads = 8;
+
+// Texts from the server are 8-bit (Windows-1256) and kept as the bytes that came.
+struct TServerEntry {
+    std::uint8_t SecurityKind = 0;
+    std::uint8_t ServerId = 0;
+    std::uint16_t ListStamp = 0;
+    std::string CenterName; // at most 80
+    std::string CenterText; // at most 80
+    std::string ServerName; // at most 60
+    std::uint8_t LoginTag = 0;
+    std::uint8_t SecurityByte = 0;
+    std::uint16_t SecurityWord = 0;
+    std::uint8_t State = 0; // 1 = connected
+    TServerAddress Address{};
+    TSocket Socket = kInvalidSocket;
+    std::uint16_t ServerTag = 0;
+    std::uint32_t ConnectionId = 0;
+};
+
+struct TServerInfo {
+    std::uint8_t SecurityKind = 0;
+    std::string CenterName;
+    std::string CenterText;
+    std::string ServerName;
+    TSocket Socket = kInvalidSocket;
+    std::uint16_t ServerTag = 0;
+    std::uint32_t ConnectionId = 0;
+    TServerAddress Address{};
+    std::uint8_t LoginTag = 0;
+    std::uint8_t SecurityByte = 0;
+    std::uint16_t SecurityWord = 0;
+};
+
+struct TDatabaseEntry {
+    std::uint8_t DatabaseId = 0;
+    std::uint8_t ServerId = 0;
+    std::uint16_t Handle = 0;
+    std::uint16_t Number = 0;
+    std::uint8_t Flags = 0;
+    std::string Text; // at most 60
+    std::string Name; // at most 60
+};
+
+struct TDatabaseListItem {
+    std::uint16_t Handle = 0;
+    std::uint16_t Number = 0;
+    std::uint8_t Flags = 0;
+    std::string Name;
+    std::string Text;
+};
+
+// A set of server indexes 1..100.
+using TServerSet = std::bitset<kMaxServers + 1>;
+using TServerIdSet = std::bitset<104>;
+
+class TRequestDispatcher final {
+public:
+    TRequestDispatcher() = default;
+    ~TRequestDispatcher();
+    TRequestDispatcher(const TRequestDispatcher&) = delete;
+    TRequestDispatcher& operator=(const TRequestDispatcher&) = delete;
+
+    bool Initialized = false;
+    bool SocketsStarted = false;
+    std::uint8_t ServerCount = 0;
+    std::unique_ptr<std::array<TServerEntry, kMaxServers>> Servers;
+    std::uint8_t DatabaseCount = 0;
+    std::unique_ptr<std::array<TDatabaseEntry, kMaxDatabases>> Databases;
+    std::bitset<256> UsedDatabaseIds;
+    TServerIdSet UsedServerIds;
+    std::recursive_mutex Lock;
+
+    // 1-based access to the tables.
+    TServerEntry& Server(int index) { return (*Servers)[static_cast<std::size_t>(index - 1)]; }
+    TDatabaseEntry& Database(int index) { return (*Databases)[static_cast<std::size_t>(index - 1)]; }
+
+    bool GetServerSecurityInf(TSocket socket, std::uint32_t connectionId, std::uint16_t& errorCode,
+                              std::uint8_t& requiredMajor, std::uint8_t& requiredMinor, bool& flag,
+                              std::uint8_t& securityKind, std::uint8_t& securityByte,
+                              std::uint16_t& securityWord, std::string& centerName,
+                              std::string& centerText, std::string& serverName);
+    bool LoginToSpxServer(TSocket socket, const std::string& userName, std::uint32_t connectionId,
+                          const std::string& scrambledPassword, bool& accepted, std::uint16_t& busy,
+                          std::uint8_t& loginTag);
+    void AddServers(const TServerSet& which, std::uint8_t count, const TServerInfo* infos);
+    bool LogoutServer(std::uint8_t serverIndex);
+    void RemoveServers(const TServerSet& which);
+    std::uint16_t ExecuteRequest(std::uint8_t serverIndex, TRequestRecord& request);
+
+    // The database table.
+    bool FetchDatabaseList(std::uint8_t serverIndex, std::vector<TDatabaseListItem>& items,
+                           std::uint16_t& stamp);
+    void RefreshServerDatabases(std::uint8_t serverIndex, std::uint8_t serverId);
+    void AddDatabase(std::uint8_t serverId, const TDatabaseListItem& item);
+    void RemoveDatabase(std::uint8_t databaseId);
+    void RemoveServerDatabases(const TServerIdSet& removed);
+    bool FindDatabaseByHandle(std::uint8_t serverIndex, std::uint16_t handle, std::uint16_t& number,
+                              std::string& text, std::string& name);
+    std::uint16_t GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number, std::string& text,
+                                   std::string& name);
+};
+
+// The process's one dispatcher.
+extern TRequestDispatcher* RequestDispatcher;
+
+// Makes the dispatcher (and starts the socket library); false when its tables could not be
+// had. Also points the link's report hook at the error log.
+bool CreateRequestDispatcher();
+// Closes the sockets of the servers still in the table (no logout is sent) and frees it all.
+void FreeRequestDispatcher();
+
+// The console counts as connected while the dispatcher holds a server.
+inline bool IsConnected() { return RequestDispatcher != nullptr && RequestDispatcher->ServerCount != 0; }
