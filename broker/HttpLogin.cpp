@@ -1,0 +1,193 @@
+#include "HttpLogin.h"
+
+#include "BrokerText.h"
+#include "BusyCursor.h"
+#include "ConfigStore.h"
+#include "MessageDialogs.h"
+#include "TarvRequester.h"
+
+namespace {
+
+void ErrorBox(const std::string& text) {
+    ShowMessageDialog(text, TMsgDlgType::mtError, {TMsgDlgBtn::mbOK});
+}
+
+void InformationBox(const std::string& text) {
+    ShowMessageDialog(text, TMsgDlgType::mtInformation, {TMsgDlgBtn::mbOK});
+}
+
+constexpr const char* kModuleFileName = "ZephWebMain.DLL";
+
+} // namespace
+
+std::string TrimmedBrokerURL(const std::string& text) {
+    return TrimBlanks(UpperCaseAscii(text));
+}
+
+std::optional<std::string> NormaliseBrokerURL(const std::string& text) {
+    std::string url = TrimmedBrokerURL(text);
+    if (url.empty())
+        return std::nullopt;
+    if (url.compare(0, 7, "HTTP://") != 0)
+        url.insert(0, "HTTP://");
+    if (url.back() != '/')
+        url.push_back('/');
+    return url;
+}
+
+std::string ModuleURLOf(const std::string& brokerURL) {
+    return brokerURL + kModuleFileName;
+}
+
+bool CheckServerPassword(const std::string& serverName, const std::string& password) {
+    const std::string query = "_RQ=CheckPassword&_SNAME=" + CutText(serverName, 60) +
+                              "&_UNAME=administrator&_PASSWORD=" + CutText(password, 30);
+    return Requester.RequestQuiet(query) == 0;
+}
+
+void SaveBrokerURL(const std::string& url) {
+    if (IConfigStore* store = CurrentConfigStore())
+        store->WriteString("BrokerURL", url);
+}
+
+bool THTTPLoginLogic::ConnectEnabled(const std::string& urlText) {
+    return !TrimBlanks(urlText).empty();
+}
+
+bool THTTPLoginLogic::DisplaySessionsEnabled() const {
+    for (std::size_t i = 0; i < ServerRows.size(); ++i)
+        if (view_.RowTicked(i))
+            return true;
+    return false;
+}
+
+bool THTTPLoginLogic::NormaliseURL(std::string& urlText) {
+    const std::optional<std::string> url = NormaliseBrokerURL(urlText);
+    if (!url) {
+        ErrorBox("Broker URL is not valid");
+        return false;
+    }
+    urlText = *url;
+    Requester.ModuleURL = ModuleURLOf(*url);
+    return true;
+}
+
+bool THTTPLoginLogic::Connect(std::string& urlText) {
+    if (!NormaliseURL(urlText))
+        return false;
+    TBusyCursor busy;
+    const bool loaded = LoadServerList();
+    if (!loaded)
+        ErrorBox("Broker not found, check the URL.");
+    else
+        SaveBrokerURL(urlText);
+    return loaded;
+}
+
+void THTTPLoginLogic::ClearServerList() {
+    view_.RowsCleared();
+    ServerRows.clear();
+    NextRowTop = 20;
+}
+
+void THTTPLoginLogic::AddServerRow(const std::string& serverName, const std::string& centerName) {
+    ServerRows.push_back({CutText(serverName, 60), CutText(centerName, 80)});
+    view_.RowAdded(ServerRows.back(), EscapeAmpersands(centerName), NextRowTop);
+    NextRowTop += 20;
+}
+
+bool THTTPLoginLogic::LoadServerList() {
+    ClearServerList();
+    if (Requester.Request("_RQ=GetServerList&_SERVICEKIND=LOCAL", false) != 0)
+        return false;
+    const std::vector<pugi::xml_node> servers =
+        TTarvRequester::SelectNodes(Requester.Root(), "_DATA/srv");
+    if (servers.empty()) {
+        InformationBox("No server is avail through this broker.");
+        return false;
+    }
+    for (const pugi::xml_node& srv : servers) {
+        const std::string center = UnescapeXML(TTarvRequester::ReadNodeText(srv, "ecenter"));
+        AddServerRow(TTarvRequester::ReadNodeText(srv, "name"), center);
+    }
+    return true;
+}
+
+bool THTTPLoginLogic::CheckPassword(std::size_t row, const std::string& password) {
+    if (row >= ServerRows.size())
+        return false;
+    return CheckServerPassword(ServerRows[row].ServerName, password);
+}
+
+void THTTPLoginLogic::ShowInvalidPassword(std::size_t row) {
+    ErrorBox("Invalid password for:\r" + EscapeAmpersands(ServerRows[row].ECenterName));
+}
+
+bool THTTPLoginLogic::CheckAllPasswords() {
+    // The rows may be rebuilt while a check waits; stop at the current count.
+    for (std::size_t i = 0; i < ServerRows.size(); ++i) {
+        if (!view_.RowTicked(i)) {
+            ErrorBox("You have to enter passwords of all servers before reloading the broker.");
+            return false;
+        }
+        if (!CheckPassword(i, view_.RowPassword(i))) {
+            if (i < ServerRows.size())
+                ShowInvalidPassword(i);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool THTTPLoginLogic::DisplaySessions() {
+    for (std::size_t i = 0; i < ServerRows.size(); ++i) {
+        if (view_.RowTicked(i) && !CheckPassword(i, view_.RowPassword(i))) {
+            if (i < ServerRows.size())
+                ShowInvalidPassword(i);
+            return false;
+        }
+    }
+    sessions_.ClearServers();
+    for (std::size_t i = 0; i < ServerRows.size(); ++i)
+        if (view_.RowTicked(i))
+            sessions_.AddServer(ServerRows[i].ServerName, view_.RowPassword(i));
+    return sessions_.RefreshSessions();
+}
+
+bool THTTPLoginLogic::Reload(std::string& urlText) {
+    if (TrimmedBrokerURL(urlText).empty()) {
+        ErrorBox("Broker URL is not valid");
+        return false;
+    }
+    if (ServerRows.empty())
+        Connect(urlText);
+    if (!NormaliseURL(urlText))
+        return false;
+    if (!CheckAllPasswords())
+        return false;
+    TBusyCursor busy;
+    const bool reloaded = ReloadBroker();
+    busy.Restore();
+    if (reloaded)
+        InformationBox("HTTP broker reloaded successfully.");
+    return reloaded;
+}
+
+TIdPermutation THTTPLoginLogic::PermutationInForce() const {
+    return IdPermutationOverride ? *IdPermutationOverride : IdPermutation();
+}
+
+bool THTTPLoginLogic::ReloadBroker() {
+    if (Requester.Request("_MAINRQ=GetId", false) != 0) {
+        ErrorBox("Broker not found, check the URL.");
+        return false;
+    }
+    const std::int32_t identity = TTarvRequester::ReadNodeInt(Requester.Root(), "_DATA/ID");
+    const std::uint32_t response = TransformId(identity, PermutationInForce());
+    if (Requester.Request("_MAINRQ=Reload&_ID=" + std::to_string(response), false) != 0) {
+        ErrorBox("Could not reload broker.");
+        return false;
+    }
+    Requester.Request("_MAINRQ=GetId", false);
+    return true;
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+// The broker requester: the one channel to the HTTP broker. A query string is posted to the
+// module URL and answered by an XML document with "_ERRNUM", "_ERRSTR" and "_DATA". The wait
+// keeps the interface alive: it pauses at most 100 ms at a time, runs the pending interface
+// events between pauses, and after every 600 pauses asks whether to abandon the exchange.
+
+#include <pugixml.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the XML parser reported about an answer that is not well-formed.
+struct TXmlParseError {
+    int ErrorCode = 0;
+    std::string Reason;
+    std::string SrcText; // the source line where parsing stopped
+    std::string Url;     // empty for a document loaded from text
+};
+
+class TTarvRequester final {
+public:
+    static constexpr int kClientVersion = 600;
+    static constexpr int kDefaultPauseCount = 600;
+    static constexpr int kDefaultPauseMilliseconds = 100;
+    // An answer larger than this is not read to its end and counts as no usable answer.
+    static constexpr std::size_t kMaxAnswerBytes = 256u * 1024u * 1024u;
+
+    TTarvRequester();
+    ~TTarvRequester();
+    TTarvRequester(const TTarvRequester&) = delete;
+    TTarvRequester& operator=(const TTarvRequester&) = delete;
+
+    // The absolute URL every query is posted to; empty until the login dialog sets it.
+    std::string ModuleURL;
+    // The answer of the last completed exchange; read it right after the query returns.
+    pugi::xml_document ReplyDoc;
+    // Held for the whole of one exchange; recursive, because a nested exchange started from
+    // the wait's event processing runs on the same thread.
+    std::recursive_mutex Lock;
+
+    // "_CLTVER=600", then "&" and the query when the query is not empty.
+    static std::string ComposeBody(std::string_view query);
+
+    // The exchange itself: posts the body, waits, loads the answer into ReplyDoc. False when
+    // the exchange was abandoned or the answer is not well-formed XML (shown in an error box
+    // when `showParseErrors` is set).
+    bool PostQuery(const std::string& body, bool showParseErrors);
+
+    // 0 on success, the broker's error number after showing it, 1 for no usable answer.
+    int Request(std::string_view query, bool showParseErrors = false);
+    // The same without any message of its own (the slow-exchange question is still asked).
+    int RequestQuiet(std::string_view query);
+
+    // The reply's root element (null when there is none).
+    pugi::xml_node Root() const { return ReplyDoc.document_element(); }
+
+    // The elements at `path` below `node`, in document order. A path is names joined by "/",
+    // relative to the node; anything else is evaluated as an XPath expression.
+    static std::vector<pugi::xml_node> SelectNodes(pugi::xml_node node, std::string_view path);
+    // The first element at `path` below `node` (null when there is none).
+    static pugi::xml_node SelectSingleNode(pugi::xml_node node, std::string_view path);
+    // The concatenated text of the element and its descendants.
+    static std::string NodeText(pugi::xml_node node);
+
+    // The value of one element (a null node reads as empty), by the rules of the readers below.
+    static std::int32_t NodeInt(pugi::xml_node element);
+    // The element's text cut to at most `count` characters.
+    static std::string NodeTextCut(pugi::xml_node element, std::size_t count);
+    static double NodeFloat(pugi::xml_node element);
+
+    // The text of the first element at `path`; empty when there is none.
+    static std::string ReadNodeText(pugi::xml_node node, std::string_view path);
+    // That text as a decimal 32-bit integer; 0 when empty, not an integer or out of range.
+    static std::int32_t ReadNodeInt(pugi::xml_node node, std::string_view path);
+    // That text as a decimal number with "." as separator; 0 when empty or not a number.
+    static double ReadNodeFloat(pugi::xml_node node, std::string_view path);
+
+    // The parse-error box text: four lines separated by a carriage return.
+    static std::string ParseErrorText(const TXmlParseError& error);
+    const TXmlParseError& LastParseError() const { return lastParseError_; }
+
+    // The slow-exchange question for the current module URL.
+    std::string SlowExchangeQuestion() const;
+
+    // Runs the pending interface events between pauses (the console sets Qt's event
+    // processing; the command-line tool sets none).
+    void SetProcessEventsHook(std::function<void()> hook) { processEvents_ = std::move(hook); }
+    // Brings the application's active window to the front before a parse-error box.
+    void SetActivateWindowHook(std::function<void()> hook) { activateWindow_ = std::move(hook); }
+
+    // Test seams: the number of pauses before the question and the length of one pause.
+    void SetPauseCountForTesting(int count) { pauseCount_ = count > 0 ? count : 1; }
+    void SetPauseMillisecondsForTesting(int ms) { pauseMilliseconds_ = ms >= 0 ? ms : 0; }
+    void ResetWaitForTesting() {
+        pauseCount_ = kDefaultPauseCount;
+        pauseMilliseconds_ = kDefaultPauseMilliseconds;
+    }
+    int PauseCount() const { return pauseCount_; }
+    int PauseMilliseconds() const { return pauseMilliseconds_; }
+    // The pauses the last exchange took (whether or not they ran their full length).
+    long LastExchangePauses() const { return lastExchangePauses_; }
+
+private:
+    bool LoadAnswer(const std::string& body);
+
+    std::function<void()> processEvents_;
+    std::function<void()> activateWindow_;
+    int pauseCount_ = kDefaultPauseCount;
+    int pauseMilliseconds_ = kDefaultPauseMilliseconds;
+    long lastExchangePauses_ = 0;
+    TXmlParseError lastParseError_;
+};
+
+// The process's one requester.
+extern TTarvRequester Requester;

@@ -1,0 +1,54 @@
+#pragma once
+
+// What every command of zephran-admin shares: the global options as parsed, the
+// administrator password (asked for once, when a command first needs it), and the exit status
+// the command leaves behind.
+//
+// Commands are CLI11 subcommands whose callbacks run after the whole command line has been
+// parsed (options may come before or after the command). A callback does its work, writes its
+// output, and sets ExitCode: 0 success, 1 the operation failed (the reason has been written),
+// 2 the command line was not valid.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct TCliContext {
+    // Global options, as given on the command line.
+    std::string Tcp;                  // --tcp HOST[:PORT]
+    std::string Spx;                  // --spx NET:NODE:SOCKET
+    std::string PasswordFile;         // --password-file FILE
+    bool Json = false;                // --json
+    bool English = false;             // --english
+    std::optional<std::string> Url;   // --url URL
+    std::string CredentialsFile;      // --credentials FILE
+    std::vector<std::string> Servers; // --server NAME, repeatable
+    std::string IdPermutation;        // --id-permutation LIST (already validated)
+
+    int ExitCode = kExitSuccess;
+
+    // The administrator password: the first line of --password-file, else the environment
+    // variable ZEPHRAN_PASSWORD, else asked for without echo when standard input is a
+    // terminal, else empty. Resolved on first use; never printed.
+    const std::string& Password();
+
+    // For tests and callers that already hold the password.
+    void SetPassword(std::string password) { password_ = std::move(password); }
+
+private:
+    std::optional<std::string> password_;
+};
+
+// Adds the global options of the command line to `app`, bound to `ctx`.
+void AddGlobalOptions(CLI::App& app, TCliContext& ctx);
+
+// Writes a message to standard error as the console's message box would show it.
+void WriteMessage(const std::string& text);

@@ -1,0 +1,444 @@
+#include "ServerCommands.h"
+
+#include "CliOutput.h"
+#include "ConnectLogin.h"
+#include "ConsoleRequests.h"
+#include "MessageDialogs.h"
+#include "RequestDispatcher.h"
+#include "ServerErrors.h"
+#include "ViewRules.h"
+#include "Win1256.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <iostream>
+#include <netdb.h>
+#include <sys/socket.h>
+
+using nlohmann::json;
+
+namespace {
+
+constexpr std::uint16_t kDefaultPort = 4545;
+
+// Where the server is, as the command line gave it.
+struct TTarget {
+    bool Spx = false;
+    TServerAddress SpxAddress{};
+    std::array<std::uint8_t, 4> Ip{};
+    std::uint16_t Port = kDefaultPort;
+};
+
+std::string Text(const std::string& serverBytes) { return DecodeWin1256(serverBytes); }
+
+std::vector<std::string> Split(const std::string& s, char separator) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t at = s.find(separator, from);
+        parts.push_back(s.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos)
+            return parts;
+        from = at + 1;
+    }
+}
+
+// The target of --tcp or --spx; the exit status (2) and the message when the line is not valid.
+bool ParseTarget(TCliContext& ctx, TTarget& target) {
+    if (ctx.Tcp.empty() == ctx.Spx.empty()) {
+        WriteMessage("The server commands need one of --tcp HOST[:PORT] or --spx NET:NODE:SOCKET.");
+        ctx.ExitCode = kExitUsage;
+        return false;
+    }
+    if (!ctx.Spx.empty()) {
+        const std::vector<std::string> parts = Split(ctx.Spx, ':');
+        TSpxFields fields;
+        if (parts.size() == 3)
+            fields = {parts[0], parts[1], parts[2]};
+        else
+            fields = {parts[0], parts.size() > 1 ? parts[1] : "", ""};
+        std::string message;
+        if (ValidateSpxFields(fields, message) != TSpxField::None) {
+            WriteMessage(message);
+            ctx.ExitCode = kExitUsage;
+            return false;
+        }
+        if (parts.size() != 3 || fields.NetworkNum.size() > 8 || fields.NodeNum.size() > 12 ||
+            fields.SocketNum.size() > 4) {
+            WriteMessage("The SPX address is NET:NODE:SOCKET, with at most 8, 12 and 4 hexadecimal digits.");
+            ctx.ExitCode = kExitUsage;
+            return false;
+        }
+        target.Spx = true;
+        target.SpxAddress = EncodeIpxAddress(fields);
+        return true;
+    }
+    std::string host = ctx.Tcp;
+    const std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        const std::string portText = host.substr(colon + 1);
+        host.resize(colon);
+        std::array<std::uint8_t, 4> unused{};
+        std::string message;
+        if (!ValidateTcpFields({"  0.  0.  0.  0", portText}, unused, target.Port, message)) {
+            WriteMessage(message);
+            ctx.ExitCode = kExitUsage;
+            return false;
+        }
+    }
+    if (host.empty()) {
+        WriteMessage("IP Address is not valid...");
+        ctx.ExitCode = kExitUsage;
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        WriteMessage("The server's host name " + host + " could not be resolved.");
+        ctx.ExitCode = kExitFailure;
+        return false;
+    }
+    const auto* addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    std::memcpy(target.Ip.data(), &addr->sin_addr, 4);
+    ::freeaddrinfo(found);
+    return true;
+}
+
+// One whole session: open, security information, login (the database list is loaded on
+// admission), the command's work, logout and close.
+void RunSession(TCliContext& ctx, const std::function<bool()>& work) {
+    TTarget target;
+    if (!ParseTarget(ctx, target))
+        return;
+    InitProgramDirectory();
+    UseFarsiMessages = !ctx.English;
+    if (!CreateRequestDispatcher()) {
+        ShowMessageBox("Could not initialize Request Dispatcher...");
+        FreeRequestDispatcher();
+        ctx.ExitCode = kExitFailure;
+        return;
+    }
+    InitErrorLog();
+    const std::string& password = ctx.Password();
+    const bool connected = target.Spx ? ConnectAndLoginSpx(target.SpxAddress, password)
+                                      : ConnectAndLoginTcp(target.Ip, target.Port, password);
+    if (!connected) {
+        ctx.ExitCode = kExitFailure;
+    } else {
+        ctx.ExitCode = work() ? kExitSuccess : kExitFailure;
+        RequestDispatcher->LogoutServer(1);
+        TServerSet one;
+        one.set(1);
+        RequestDispatcher->RemoveServers(one);
+    }
+    FreeRequestDispatcher();
+}
+
+// A server date-time as "YYYY-MM-DDTHH:MM:SS", or null with a warning naming the field.
+json TimeValue(const TServerDateTime& value, const std::string& field) {
+    const auto decoded = DecodeServerDateTime(value);
+    if (!decoded) {
+        std::cerr << "warning: " << field << " is not a valid date and time (bytes";
+        for (std::uint8_t b : value)
+            std::cerr << ' ' << int{b};
+        std::cerr << ")\n";
+        return nullptr;
+    }
+    return FormatIsoDateTime(*decoded);
+}
+
+std::string TimeText(const json& value) {
+    if (value.is_null())
+        return "invalid";
+    std::string s = value.get<std::string>();
+    s[10] = ' ';
+    for (char& c : s)
+        if (c == '-')
+            c = '/';
+    return s;
+}
+
+bool Confirm(const std::string& question) {
+    return ShowMessageDialog(question, TMsgDlgType::mtConfirmation,
+                             {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) ==
+           TMsgDlgBtn::mbYes;
+}
+
+bool Info(TCliContext& ctx) {
+    const TRequestDispatcher& d = *RequestDispatcher;
+    TServerEntry& server = RequestDispatcher->Server(1);
+    json databases = json::array();
+    for (int i = 1; i <= d.DatabaseCount; ++i) {
+        const TDatabaseEntry& e = RequestDispatcher->Database(i);
+        databases.push_back({{"id", e.DatabaseId}, {"number", e.Number}, {"handle", e.Handle},
+                             {"flags", e.Flags}, {"name", Text(e.Name)}, {"text", Text(e.Text)}});
+    }
+    json doc = {{"server_name", Text(server.ServerName)},
+                {"center_name", Text(server.CenterName)},
+                {"center_text", Text(server.CenterText)},
+                {"security_kind", server.SecurityKind},
+                {"databases", databases}};
+    if (ctx.Json) {
+        PrintJson(doc);
+        return true;
+    }
+    std::cout << "Server Name: " << doc["server_name"].get<std::string>() << '\n'
+              << "Center Name: " << doc["center_name"].get<std::string>() << '\n'
+              << "Center Text: " << doc["center_text"].get<std::string>() << '\n'
+              << "Security Kind: " << int{server.SecurityKind} << "\n\n";
+    std::vector<std::vector<std::string>> rows = {{"ID", "NUMBER", "HANDLE", "FLAGS", "NAME", "TEXT"}};
+    for (const json& db : databases)
+        rows.push_back({std::to_string(db["id"].get<int>()), std::to_string(db["number"].get<int>()),
+                        std::to_string(db["handle"].get<int>()), std::to_string(db["flags"].get<int>()),
+                        db["name"].get<std::string>(), db["text"].get<std::string>()});
+    PrintTable(rows);
+    return true;
+}
+
+bool Locals(TCliContext& ctx) {
+    TLocConnList list;
+    if (GetLocalConnList(1, list) != kExchangeDone)
+        return false;
+    json connections = json::array();
+    for (std::size_t n = 0; n < list.size(); ++n) {
+        const TLocConnInfo& c = list[n];
+        const std::string where = "connection " + std::to_string(n + 1) + " (" + Text(c.UserName) + ")";
+        json results = json::array();
+        for (const TLocConnResult& r : c.Results)
+            results.push_back({{"kind", r.Kind},
+                               {"kind_text", ResultKindName(r.Kind)},
+                               {"db_handle", r.DBHandle},
+                               {"db_name", Text(ResultDatabaseName(1, r.DBHandle))},
+                               {"lifetime", r.Lifetime},
+                               {"description", LifetimeText(r.Lifetime)}});
+        connections.push_back({{"user_name", Text(c.UserName)},
+                               {"security_num", c.SecurityNum},
+                               {"status", c.Status},
+                               {"status_text", LocalConnStatusText(c)},
+                               {"requests_count", c.RequestsCount},
+                               {"async_requests", c.ASyncRequests},
+                               {"results_count", c.ResultsCount},
+                               {"connect_time", TimeValue(c.ConnectTime, "connect_time of " + where)},
+                               {"last_request_time", TimeValue(c.LastRequestTime, "last_request_time of " + where)},
+                               {"capture_flags", c.CaptureFlags},
+                               {"captured_db_id", c.CapturedDBId},
+                               {"captured_text_bank_id", c.CapturedTextBankId},
+                               {"results", std::move(results)}});
+    }
+    ReleaseLocalConnList(list);
+    if (ctx.Json) {
+        PrintJson({{"connections", connections}});
+        return true;
+    }
+    std::vector<std::vector<std::string>> rows = {
+        {"USER NAME", "SECURITY NUM", "STATUS", "REQUESTS", "ASYNC", "RESULTS", "CONNECT TIME", "LAST REQUEST TIME"}};
+    for (const json& c : connections)
+        rows.push_back({c["user_name"].get<std::string>(), std::to_string(c["security_num"].get<std::int32_t>()),
+                        c["status_text"].get<std::string>(), std::to_string(c["requests_count"].get<std::int32_t>()),
+                        std::to_string(c["async_requests"].get<int>()), std::to_string(c["results_count"].get<int>()),
+                        TimeText(c["connect_time"]), TimeText(c["last_request_time"])});
+    PrintTable(rows);
+    for (const json& c : connections) {
+        if (c["results"].empty())
+            continue;
+        std::cout << "\nResult List of " << c["user_name"].get<std::string>() << " ("
+                  << c["security_num"].get<std::int32_t>() << ")\n";
+        std::vector<std::vector<std::string>> results = {{"KIND", "DATABASE", "DESCRIPTION"}};
+        for (const json& r : c["results"])
+            results.push_back({r["kind_text"].get<std::string>(), r["db_name"].get<std::string>(),
+                               r["description"].get<std::string>()});
+        PrintTable(results);
+    }
+    return true;
+}
+
+bool Webs(TCliContext& ctx) {
+    TWebConnList list;
+    if (GetWebConnList(1, list) != kExchangeDone)
+        return false;
+    json connections = json::array();
+    for (std::size_t n = 0; n < list.size(); ++n) {
+        const TWebConnInfo& w = list[n];
+        connections.push_back(
+            {{"user_name", Text(w.UserName)},
+             {"user_id", w.UserId},
+             {"last_access_time", TimeValue(w.LastAccessTime, "last_access_time of web connection " +
+                                                                  std::to_string(n + 1) + " (" + Text(w.UserName) + ")")}});
+    }
+    if (ctx.Json) {
+        PrintJson({{"connections", connections}});
+        return true;
+    }
+    std::vector<std::vector<std::string>> rows = {{"USER NAME", "USER ID", "LAST ACCESS TIME"}};
+    for (const json& w : connections)
+        rows.push_back({w["user_name"].get<std::string>(), std::to_string(w["user_id"].get<std::int32_t>()),
+                        TimeText(w["last_access_time"])});
+    PrintTable(rows);
+    return true;
+}
+
+bool Databases(TCliContext& ctx) {
+    TDBList list;
+    if (GetDBList(1, list) != kExchangeDone)
+        return false;
+    json databases = json::array();
+    for (const TDBInfo& d : list) {
+        json results = json::array();
+        for (const TDBResult& r : d.Results)
+            results.push_back({{"kind", r.Kind}, {"kind_text", ResultKindName(r.Kind)}, {"user_name", Text(r.UserName)}});
+        databases.push_back({{"id", d.Id},
+                             {"name", Text(DatabaseNameOfNumber(1, d.Id))},
+                             {"path", Text(d.Path)},
+                             {"status", OpenStateText(d.IsOpen)},
+                             {"is_parent", d.IsParent != 0},
+                             {"child_count", d.ChildCount},
+                             {"childhood", ChildhoodText(d.IsParent, d.ChildCount)},
+                             {"child_ids", d.ChildIds},
+                             {"child_list", Text(ChildListText(1, d.ChildIds))},
+                             {"res_count", d.ResCount},
+                             {"results", std::move(results)}});
+    }
+    ReleaseDBList(list);
+    if (ctx.Json) {
+        PrintJson({{"databases", databases}});
+        return true;
+    }
+    std::vector<std::vector<std::string>> rows = {{"ID", "DATABASE NAME", "STATUS", "RESULTS", "CHILDHOOD", "PATH"}};
+    for (const json& d : databases)
+        rows.push_back({std::to_string(d["id"].get<int>()), d["name"].get<std::string>(),
+                        d["status"].get<std::string>(), std::to_string(d["res_count"].get<int>()),
+                        d["childhood"].get<std::string>(), d["path"].get<std::string>()});
+    PrintTable(rows);
+    for (const json& d : databases) {
+        if (d["child_count"].get<int>() == 0 && d["results"].empty())
+            continue;
+        std::cout << '\n' << d["id"].get<int>() << " - " << d["name"].get<std::string>() << '\n';
+        if (d["child_count"].get<int>() > 0) {
+            std::string children = d["child_list"].get<std::string>();
+            std::string line;
+            for (char c : children) {
+                if (c == '\r')
+                    continue;
+                line += c;
+            }
+            std::cout << "ChildList:\n" << line << '\n';
+        }
+        if (!d["results"].empty()) {
+            std::vector<std::vector<std::string>> results = {{"KIND", "USER NAME"}};
+            for (const json& r : d["results"])
+                results.push_back({r["kind_text"].get<std::string>(), r["user_name"].get<std::string>()});
+            PrintTable(results);
+        }
+    }
+    return true;
+}
+
+bool Status(TCliContext& ctx) {
+    TServerStatusBlock block;
+    if (GetServerStatus(1, block) != kExchangeDone)
+        return false;
+    const std::vector<TStatusLine> lines = ServerStatusLines(block);
+    if (ctx.Json) {
+        json jl = json::array();
+        for (const TStatusLine& l : lines)
+            jl.push_back({{"group", l.Group}, {"caption", l.Caption}, {"value", l.Value}});
+        PrintJson({{"counters",
+                    {{"non_queued_db_requests", block.NonQueuedDBRequests},
+                     {"queued_db_requests", block.QueuedDBRequests},
+                     {"non_db_requests", block.NonDBRequests},
+                     {"version_mismatched_requests", block.VersionMismatchedRequests},
+                     {"child_dbs_defined", block.ChildDBsDefined},
+                     {"child_dbs_open", block.ChildDBsOpen},
+                     {"parent_dbs_defined", block.ParentDBsDefined},
+                     {"parent_dbs_open", block.ParentDBsOpen},
+                     {"client_count", block.ClientCount}}},
+                   {"result_counts", block.ResultCounts},
+                   {"lines", jl}});
+        return true;
+    }
+    std::string group;
+    std::vector<std::vector<std::string>> rows;
+    const auto flush = [&] {
+        PrintTable(rows);
+        rows.clear();
+    };
+    for (const TStatusLine& l : lines) {
+        if (l.Group != group) {
+            if (!group.empty()) {
+                flush();
+                std::cout << '\n';
+            }
+            group = l.Group;
+            std::cout << group << '\n';
+        }
+        rows.push_back({"  " + l.Caption, l.Value});
+    }
+    flush();
+    return true;
+}
+
+bool ErrorLog(TCliContext& ctx) {
+    std::string text;
+    if (ReadWholeServerErrorLog(1, text) != kExchangeDone)
+        return false;
+    const std::string decoded = Text(text);
+    if (ctx.Json) {
+        PrintJson({{"text", decoded}});
+        return true;
+    }
+    std::string out;
+    out.reserve(decoded.size());
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        if (decoded[i] == '\r' && i + 1 < decoded.size() && decoded[i + 1] == '\n')
+            continue; // the platform's line end
+        out.push_back(decoded[i]);
+    }
+    std::cout << out;
+    return true;
+}
+
+void AddCommand(CLI::App& app, TCliContext& ctx, const char* name, const char* help,
+                std::function<bool(TCliContext&)> work) {
+    app.add_subcommand(name, help)->callback([&ctx, work] { RunSession(ctx, [&] { return work(ctx); }); });
+}
+
+} // namespace
+
+void AddServerCommands(CLI::App& app, TCliContext& ctx) {
+    AddCommand(app, ctx, "info", "the server's names and its database table", Info);
+    AddCommand(app, ctx, "locals", "the local connections with their results", Locals);
+    AddCommand(app, ctx, "webs", "the web connections", Webs);
+    AddCommand(app, ctx, "databases", "the databases with their children and results", Databases);
+    AddCommand(app, ctx, "status", "the server's counters", Status);
+    AddCommand(app, ctx, "error-log", "the whole server error log", ErrorLog);
+    AddCommand(app, ctx, "clear-error-log", "clear the server's error log", [](TCliContext&) {
+        return !Confirm("Are you sure to clear error log?") || ClearServerErrorLog(1) == kExchangeDone;
+    });
+
+    static std::int32_t securityNum = 0;
+    static std::string userName;
+    CLI::App* killLocal = app.add_subcommand("kill-local", "delete a local connection");
+    killLocal->add_option("SECURITY_NUM", securityNum, "the connection's security number")->required();
+    killLocal->add_option("USER_NAME", userName, "the connection's user name")->required();
+    killLocal->callback([&ctx] {
+        RunSession(ctx, [] {
+            return !Confirm("Are you sure about deleting connection?") ||
+                   DeleteLocalConn(1, EncodeWin1256(userName), securityNum) == kExchangeDone;
+        });
+    });
+
+    static std::int32_t userId = 0;
+    CLI::App* killWeb = app.add_subcommand("kill-web", "delete a web connection");
+    killWeb->add_option("USER_ID", userId, "the connection's user id")->required();
+    killWeb->callback([&ctx] {
+        RunSession(ctx, [] {
+            return !Confirm("Are you sure about deleting connection?") ||
+                   DeleteWebConn(1, userId) == kExchangeDone;
+        });
+    });
+}

@@ -1,0 +1,64 @@
+// zephran-admin: the console's server requests and broker queries from the command line.
+// Messages that the console shows in a box go to standard error in the same words; the
+// exit status is 0 on success, 1 when the operation failed and 2 for an invalid command line.
+
+#include "BrokerCommands.h"
+#include "CliContext.h"
+#include "ServerCommands.h"
+
+#include "ConfigStore.h"
+#include "MessageDialogs.h"
+#include "MessagePresenters.h"
+#include "QSettingsConfigStore.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace {
+
+// The console's settings, read but never written: the command-line tool takes the configured
+// identity permutation from them and leaves the console's saved broker URL alone.
+class TReadOnlyConfigStore final : public IConfigStore {
+public:
+    explicit TReadOnlyConfigStore(const IConfigStore& inner) : inner_(inner) {}
+    TConfigValue Read(const std::string& name) const override { return inner_.Read(name); }
+    bool WriteString(const std::string&, const std::string&) override { return false; }
+    bool WriteBinary(const std::string&, const std::vector<std::uint8_t>&) override {
+        return false;
+    }
+
+private:
+    const IConfigStore& inner_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TStderrMessagePresenter presenter;
+    SetMessagePresenter(&presenter);
+    TQSettingsConfigStore settings;
+    TReadOnlyConfigStore store(settings);
+    SetConfigStore(&store);
+
+    TCliContext ctx;
+    CLI::App app{"zephran-admin: administer a Zephran record server or HTTP broker"};
+    app.name("zephran-admin");
+    app.set_version_flag("--version", std::string("zephran-admin ") + ZEPHRAN_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();
+    AddGlobalOptions(app, ctx);
+    AddServerCommands(app, ctx);
+    AddBrokerCommands(app, ctx);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitSuccess : kExitUsage;
+    } catch (const std::exception& e) {
+        WriteMessage(e.what());
+        return kExitFailure;
+    }
+    return ctx.ExitCode;
+}

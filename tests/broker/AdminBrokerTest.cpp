@@ -1,0 +1,447 @@
+// End to end: zephran-admin broker ... against zephran-testbroker on a free loopback port.
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBin = ZEPHRAN_BIN_DIR;
+
+struct TRun {
+    int exit = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+// A temporary folder that also serves as the programs' configuration home.
+class TTempDir {
+public:
+    TTempDir() {
+        std::string pattern = (fs::temp_directory_path() / "zephran-broker-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TTempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// The environment of a child: ours without a password or proxy, plus `extra`.
+std::vector<std::string> ChildEnvironment(const fs::path& home,
+                                          const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name == "ZEPHRAN_PASSWORD" || name == "XDG_CONFIG_HOME" || name == "HOME" ||
+            name.find("proxy") != std::string::npos || name.find("PROXY") != std::string::npos)
+            continue;
+        env.push_back(entry);
+    }
+    env.push_back("HOME=" + home.string());
+    env.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+    std::vector<char*> p;
+    for (std::string& s : strings)
+        p.push_back(s.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+// The reference broker as its own process, stopped when the object goes.
+class TBrokerProcess {
+public:
+    TBrokerProcess(const fs::path& dir, const std::string& fixture) {
+        const fs::path fixturePath = dir / "broker.json";
+        WriteFile(fixturePath, fixture);
+        std::vector<std::string> args = {kBin + "/zephran-testbroker", "--fixture",
+                                         fixturePath.string(), "--port", "0"};
+        auto argv = Pointers(args);
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        std::string line;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n')
+            line.push_back(c);
+        ::close(fds[0]);
+        const std::string prefix = "listening on 127.0.0.1:";
+        if (line.rfind(prefix, 0) == 0)
+            port_ = std::stoi(line.substr(prefix.size()));
+    }
+    ~TBrokerProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    int Port() const { return port_; }
+    std::string URL() const { return "127.0.0.1:" + std::to_string(port_) + "/scripts"; }
+    std::vector<std::string> Bodies() const {
+        httplib::Client client("127.0.0.1", port_);
+        std::vector<std::string> bodies;
+        if (auto res = client.Get("/_test/requests"))
+            for (const auto& r : nlohmann::json::parse(res->body))
+                bodies.push_back(r.at("body").get<std::string>());
+        return bodies;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+TRun RunAdmin(const fs::path& home, std::vector<std::string> args,
+              const std::vector<std::string>& extraEnv = {}) {
+    args.insert(args.begin(), kBin + "/zephran-admin");
+    auto argv = Pointers(args);
+    std::vector<std::string> env = ChildEnvironment(home, extraEnv);
+    auto envp = Pointers(env);
+    const fs::path out = home / "stdout.txt";
+    const fs::path err = home / "stderr.txt";
+    const std::string outPath = out.string();
+    const std::string errPath = err.string();
+    TRun run;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(o, STDOUT_FILENO);
+        ::dup2(e, STDERR_FILENO);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    return run;
+}
+
+const std::string kFixture = R"({
+  "id": 90210,
+  "servers": [
+    {"name": "CENTRAL", "center": "کتابخانه مرکزی", "password": "c&1"},
+    {"name": "ARCHIVE", "center": "R&D Archive", "password": "a=2"}
+  ],
+  "sessions": [
+    {"id": 7, "server": "CENTRAL", "user_id": 3, "user": "reza", "kind": 1, "latime": 37622.5,
+     "resources": [{"db_id": 1, "db_name": "BOOKS", "app_id": 2, "app_handle": 3,
+                    "edit_id": 4, "edit_handle": 5},
+                   {"db_id": 2, "db_name": "MAPS"}]},
+    {"id": 8, "server": "CENTRAL", "user_id": 0, "user": "guest", "latime": 37622},
+    {"id": 9, "server": "ARCHIVE", "user_id": 5, "user": "sara", "kind": 2, "latime": 37623.75}
+  ]
+})";
+
+class AdminBrokerTest : public ::testing::Test {
+protected:
+    AdminBrokerTest() : broker(dir.Path(), kFixture) {
+        WriteFile(dir.Path() / "all.tsv", "CENTRAL\tc&1\r\nARCHIVE\ta=2\n\n");
+        WriteFile(dir.Path() / "central.tsv", "CENTRAL\tc&1\n");
+        WriteFile(dir.Path() / "password", "a=2\nsecond line\n");
+    }
+    TRun Admin(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+        return RunAdmin(dir.Path(), std::move(args), env);
+    }
+    std::string Tsv(const char* name) const { return (dir.Path() / name).string(); }
+
+    TTempDir dir;
+    TBrokerProcess broker;
+};
+
+TEST_F(AdminBrokerTest, Servers) {
+    ASSERT_GT(broker.Port(), 0);
+    std::string padded = " ";
+    padded.append(broker.URL()).append(" ");
+    const TRun text = Admin({"broker", "servers", "--url", padded});
+    EXPECT_EQ(text.exit, 0) << text.err;
+    EXPECT_NE(text.out.find("CENTRAL  کتابخانه مرکزی"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("ARCHIVE  R&D Archive"), std::string::npos) << text.out;
+    EXPECT_EQ(text.err, "");
+
+    // Options before the command, JSON output.
+    const TRun json = Admin({"--json", "--url", broker.URL(), "broker", "servers"});
+    ASSERT_EQ(json.exit, 0) << json.err;
+    const auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["module_url"],
+              "HTTP://127.0.0.1:" + std::to_string(broker.Port()) + "/SCRIPTS/ZephWebMain.DLL");
+    ASSERT_EQ(doc["servers"].size(), 2u);
+    EXPECT_EQ(doc["servers"][0]["name"], "CENTRAL");
+    EXPECT_EQ(doc["servers"][0]["center_name"], "کتابخانه مرکزی");
+    EXPECT_EQ(doc["servers"][1]["center_name"], "R&D Archive");
+}
+
+TEST_F(AdminBrokerTest, CheckPasswords) {
+    const TRun ok = Admin(
+        {"broker", "check", "--url", broker.URL(), "--json", "--credentials", Tsv("all.tsv")});
+    EXPECT_EQ(ok.exit, 0) << ok.err;
+    const auto doc = nlohmann::json::parse(ok.out);
+    EXPECT_EQ(doc["results"], nlohmann::json::parse(R"([{"server":"CENTRAL","valid":true},
+                                                        {"server":"ARCHIVE","valid":true}])"));
+
+    // --server takes the administrator password: file, then environment.
+    const TRun file = Admin({"broker", "check", "--url", broker.URL(), "--server", "ARCHIVE",
+                             "--server", "CENTRAL", "--password-file", Tsv("password")});
+    EXPECT_EQ(file.exit, 1);
+    EXPECT_NE(file.out.find("ARCHIVE  valid"), std::string::npos) << file.out;
+    EXPECT_NE(file.out.find("CENTRAL  invalid"), std::string::npos) << file.out;
+    EXPECT_EQ(file.out.find("a=2"), std::string::npos);
+    EXPECT_EQ(file.err.find("a=2"), std::string::npos);
+
+    const TRun env = Admin({"broker", "check", "--url", broker.URL(), "--server", "CENTRAL"},
+                           {"ZEPHRAN_PASSWORD=c&1"});
+    EXPECT_EQ(env.exit, 0) << env.out << env.err;
+    // No source at all and no terminal: the empty password.
+    const TRun none = Admin({"broker", "check", "--url", broker.URL(), "--server", "CENTRAL"});
+    EXPECT_EQ(none.exit, 1);
+
+    const auto bodies = broker.Bodies();
+    ASSERT_FALSE(bodies.empty());
+    EXPECT_EQ(bodies.front(),
+              "_CLTVER=600&_RQ=CheckPassword&_SNAME=CENTRAL&_UNAME=administrator&_PASSWORD=c&1");
+}
+
+TEST_F(AdminBrokerTest, SessionsAndLogout) {
+    const TRun run = Admin(
+        {"--json", "broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")});
+    ASSERT_EQ(run.exit, 0) << run.err;
+    const auto doc = nlohmann::json::parse(run.out);
+    ASSERT_EQ(doc["sessions"].size(), 3u);
+    const auto& s = doc["sessions"][0];
+    EXPECT_EQ(s["session_id"], 7);
+    EXPECT_EQ(s["server_idx"], 1);
+    EXPECT_EQ(s["server_name"], "CENTRAL");
+    EXPECT_EQ(s["center_name"], "کتابخانه مرکزی");
+    EXPECT_EQ(s["user_id"], 3);
+    EXPECT_EQ(s["user_name"], "reza");
+    EXPECT_EQ(s["kind"], 1);
+    EXPECT_EQ(s["kind_text"], "Edit");
+    EXPECT_EQ(s["last_access"], 37622.5);
+    EXPECT_EQ(s["last_access_text"], "2003/01/01 12:00:00");
+    ASSERT_EQ(s["resources"].size(), 2u);
+    EXPECT_EQ(s["resources"][0], nlohmann::json::parse(R"({"db_id":1,"db_name":"BOOKS",
+        "app_file_id":2,"app_file_handle":3,"edit_file_id":4,"edit_file_handle":5})"));
+    EXPECT_EQ(s["resources"][1]["db_name"], "MAPS");
+    EXPECT_EQ(doc["sessions"][1]["kind_text"], "Search");
+    EXPECT_EQ(doc["sessions"][1]["last_access_text"], "2003/01/01");
+    EXPECT_EQ(doc["sessions"][2]["kind_text"], "Unknown");
+
+    const TRun text =
+        Admin({"broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("central.tsv")});
+    ASSERT_EQ(text.exit, 0) << text.err;
+    EXPECT_NE(text.out.find("Number of Sessions: 2"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("CENTRAL/reza"), std::string::npos);
+
+    const TRun logout = Admin({"broker", "logout", "--url", broker.URL(), "--session-id", "7",
+                               "--user-id", "3", "--server", "CENTRAL", "--user", "reza"});
+    EXPECT_EQ(logout.exit, 0) << logout.err;
+    EXPECT_EQ(broker.Bodies().back(),
+              "_CLTVER=600&_RQ=Logout&_SESSIONID=7&_UID=3&_SNAME=CENTRAL&_UNAME=reza");
+    const TRun again = Admin({"broker", "logout", "--url", broker.URL(), "--session-id", "7",
+                              "--user-id", "3", "--server", "CENTRAL", "--user", "reza"});
+    EXPECT_EQ(again.exit, 1);
+    EXPECT_EQ(again.err, "Error Number 12\nSession not found.\n");
+
+    const TRun after = Admin(
+        {"--json", "broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")});
+    ASSERT_EQ(after.exit, 0);
+    EXPECT_EQ(nlohmann::json::parse(after.out)["sessions"].size(), 2u);
+
+    const TRun wrong = Admin({"broker", "sessions", "--url", broker.URL(), "--server", "CENTRAL"},
+                             {"ZEPHRAN_PASSWORD=bad"});
+    EXPECT_EQ(wrong.exit, 1);
+    EXPECT_EQ(wrong.err, "Error Number 10\nInvalid password for server CENTRAL.\n");
+}
+
+TEST_F(AdminBrokerTest, Reload) {
+    const TRun ok =
+        Admin({"broker", "reload", "--url", broker.URL(), "--credentials", Tsv("all.tsv")});
+    EXPECT_EQ(ok.exit, 0) << ok.err;
+    EXPECT_EQ(ok.err, "HTTP broker reloaded successfully.\n");
+
+    const TRun missing =
+        Admin({"broker", "reload", "--url", broker.URL(), "--credentials", Tsv("central.tsv")});
+    EXPECT_EQ(missing.exit, 1);
+    EXPECT_EQ(missing.err,
+              "You have to enter passwords of all servers before reloading the broker.\n");
+
+    std::string swapped = "10,3,17,24,0,7,14,21,28,4,11,18,25,1,8,15,22,29,5,12,19,26,2,9,16,23,"
+                          "30,6,13,20,27";
+    const TRun other = Admin({"broker", "reload", "--url", broker.URL(), "--credentials",
+                              Tsv("all.tsv"), "--id-permutation", swapped});
+    EXPECT_EQ(other.exit, 1);
+    EXPECT_EQ(other.err, "Error Number 13\nInvalid reload id.\nCould not reload broker.\n");
+
+    // The configured table is used when no option overrides it.
+    fs::create_directories(dir.Path() / "config" / "Tarv");
+    WriteFile(dir.Path() / "config" / "Tarv" / "Zephran.conf",
+              "[Console]\nIdPermutation=\"" + swapped + "\"\n");
+    const TRun configured =
+        Admin({"broker", "reload", "--url", broker.URL(), "--credentials", Tsv("all.tsv")});
+    EXPECT_EQ(configured.exit, 1);
+    EXPECT_NE(configured.err.find("Could not reload broker."), std::string::npos);
+}
+
+TEST_F(AdminBrokerTest, ReloadWithAConfiguredTableTheBrokerShares) {
+    TTempDir other;
+    const std::string table =
+        "30,29,28,27,26,25,24,23,22,21,20,19,18,17,16,15,14,13,12,11,10,9,8,7,6,5,4,3,2,1,0";
+    nlohmann::json f = nlohmann::json::parse(kFixture);
+    f["id_permutation"] = nlohmann::json::parse("[" + table + "]");
+    TBrokerProcess shared(other.Path(), f.dump());
+    fs::create_directories(dir.Path() / "config" / "Tarv");
+    WriteFile(dir.Path() / "config" / "Tarv" / "Zephran.conf",
+              "[Console]\nIdPermutation=\"" + table + "\"\n");
+    const TRun run =
+        Admin({"broker", "reload", "--url", shared.URL(), "--credentials", Tsv("all.tsv")});
+    EXPECT_EQ(run.exit, 0) << run.err;
+    // The console's saved broker URL is left alone by the command-line tool.
+    EXPECT_EQ(ReadFile(dir.Path() / "config" / "Tarv" / "Zephran.conf").find("BrokerURL"),
+              std::string::npos);
+}
+
+TEST_F(AdminBrokerTest, FailuresAndUsage) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int exit;
+        std::string err; // the start of standard error; empty: not checked
+    } cases[] = {
+        {"no url", {"broker", "servers"}, 2, "The broker commands need --url URL."},
+        {"blank url", {"broker", "servers", "--url", "  "}, 2, "Broker URL is not valid"},
+        {"unreachable",
+         {"broker", "servers", "--url", "127.0.0.1:1"},
+         1,
+         "Broker not found, check the URL."},
+        {"no servers",
+         {"broker", "sessions", "--url", "127.0.0.1:1"},
+         2,
+         "Name the servers with --server NAME or --credentials FILE."},
+        {"bad permutation",
+         {"broker", "reload", "--url", "127.0.0.1:1", "--id-permutation", "1,2,3"},
+         2,
+         ""},
+        {"identity permutation",
+         {"broker", "reload", "--url", "127.0.0.1:1", "--id-permutation",
+          "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29,30"},
+         2,
+         ""},
+        {"unknown subcommand", {"broker", "frobnicate"}, 2, ""},
+        {"no subcommand", {"broker"}, 2, ""},
+        {"missing logout option", {"broker", "logout", "--url", "x", "--session-id", "1"}, 2, ""},
+        {"help", {"broker", "--help"}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TRun run = Admin(c.args);
+        EXPECT_EQ(run.exit, c.exit) << run.err;
+        if (!c.err.empty()) {
+            EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
+        }
+    }
+    // Nothing reached the broker from the invalid command lines.
+    EXPECT_TRUE(broker.Bodies().empty());
+}
+
+TEST_F(AdminBrokerTest, BadAnswersFailClearly) {
+    httplib::Client client("127.0.0.1", broker.Port());
+    auto set = [&client](const char* behaviours) {
+        auto res = client.Post("/_test/behaviours", behaviours, "application/json");
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200);
+    };
+    set(R"([{"query": "GetSessionList", "answer": "html", "status": 500}])");
+    const TRun html =
+        Admin({"broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")});
+    EXPECT_EQ(html.exit, 1);
+    EXPECT_EQ(html.err.rfind("XML Error Number ", 0), 0u) << html.err;
+    EXPECT_NE(html.err.find("\nReason: "), std::string::npos);
+
+    set(R"([{"query": "GetServerList", "error": 3}])");
+    const TRun error = Admin({"broker", "servers", "--url", broker.URL()});
+    EXPECT_EQ(error.exit, 1);
+    EXPECT_EQ(error.err, "Error Number 3\nError String not returned from server!\n"
+                         "Broker not found, check the URL.\n");
+
+    set(R"([{"query": "GetSessionList", "answer": "body", "status": 404,
+             "body": "<r><_DATA><session><ssnid>x</ssnid><kind>k</kind></session></_DATA></r>"}])");
+    const TRun odd =
+        Admin({"--json", "broker", "sessions", "--url", broker.URL(), "--server", "CENTRAL"});
+    ASSERT_EQ(odd.exit, 0) << odd.err;
+    const auto doc = nlohmann::json::parse(odd.out);
+    EXPECT_EQ(doc["sessions"][0]["session_id"], 0);
+    EXPECT_EQ(doc["sessions"][0]["kind_text"], "Search");
+    EXPECT_EQ(doc["sessions"][0]["last_access_text"], "1899/12/30");
+}
+
+TEST(TestBrokerProgram, RefusesABadFixture) {
+    TTempDir dir;
+    WriteFile(dir.Path() / "bad.json", R"({"servers": [{"center": "no name"}]})");
+    const std::string cmd = kBin + "/zephran-testbroker --fixture " +
+                            (dir.Path() / "bad.json").string() + " 2>/dev/null";
+    const int status = std::system(cmd.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+TEST(TestBrokerProgram, DemoFixtureLoads) {
+    TTempDir dir;
+    TBrokerProcess demo(dir.Path(), ReadFile(fs::path(ZEPHRAN_FIXTURES_DIR) / "broker-demo.json"));
+    ASSERT_GT(demo.Port(), 0);
+    const TRun run = RunAdmin(dir.Path(), {"--json", "broker", "servers", "--url", demo.URL()});
+    ASSERT_EQ(run.exit, 0) << run.err;
+    EXPECT_GE(nlohmann::json::parse(run.out)["servers"].size(), 3u);
+}
+
+} // namespace
