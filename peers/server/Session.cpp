@@ -1,0 +1,195 @@
+#include "Session.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <iostream>
+
+namespace testserver {
+namespace {
+
+bool RecvAll(int fd, std::uint8_t* buf, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::recv(fd, buf + got, n - got, 0);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+bool SendAll(int fd, const std::uint8_t* buf, std::size_t n) {
+    std::size_t sent = 0;
+    while (sent < n) {
+        const ssize_t r = ::send(fd, buf + sent, n - sent, MSG_NOSIGNAL);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        sent += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+void Complain(std::uint32_t connection, const std::string& what) {
+    std::cerr << "zephran-testserver: connection " << connection << ": " << what
+              << "; closing it\n";
+}
+
+enum class ReadResult { Ok, Closed, Broken };
+
+// Reads one request, checking that its packets agree with each other and with its length.
+ReadResult ReadRequest(int fd, std::uint32_t connection, Request& request, std::uint16_t& packets) {
+    std::uint8_t packet[kPacketSize];
+    if (!RecvAll(fd, packet, kPacketSize))
+        return ReadResult::Closed;
+    const PacketHeader first = DecodeHeader(packet);
+    const std::uint32_t length = first.data_length;
+    const std::uint16_t count = first.packet_count;
+    const std::uint32_t needed = length == 0 ? 1 : (length - 1) / kDataAreaSize + 1;
+    if (length > 65535 || count != needed || first.packet_index != 0) {
+        Complain(connection, "request " + std::to_string(first.request_code) + " announces " +
+                                 std::to_string(length) + " data bytes in " +
+                                 std::to_string(count) + " packets, first index " +
+                                 std::to_string(first.packet_index));
+        return ReadResult::Broken;
+    }
+    request.header = first;
+    request.data.assign(length, '\0');
+    for (std::uint16_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            if (!RecvAll(fd, packet, kPacketSize)) {
+                Complain(connection, "the client left in the middle of a request");
+                return ReadResult::Broken;
+            }
+            const PacketHeader h = DecodeHeader(packet);
+            if (h.packet_index != i || h.request_code != first.request_code ||
+                h.serial != first.serial || h.data_length != length || h.packet_count != count) {
+                Complain(connection, "packet " + std::to_string(i) + " of request " +
+                                         std::to_string(first.request_code) +
+                                         " does not belong to it (index " +
+                                         std::to_string(h.packet_index) + ")");
+                return ReadResult::Broken;
+            }
+        }
+        const std::size_t offset = std::size_t{i} * kDataAreaSize;
+        if (offset < length) {
+            const std::size_t n = std::min<std::size_t>(kDataAreaSize, length - offset);
+            std::memcpy(request.data.data() + offset, packet + kHeaderSize, n);
+        }
+    }
+    packets = count;
+    return ReadResult::Ok;
+}
+
+// Sends a reply in packets; false when the connection is to be closed afterwards (the client
+// left, or a close in the middle of the reply was asked for).
+bool SendReply(int fd, const PacketHeader& request, std::uint32_t connection, Reply& reply,
+               const std::optional<CloseRule>& close) {
+    const std::uint64_t size = reply.data ? reply.data->Size() : 0;
+    const std::uint64_t announced = reply.data_length.value_or(size);
+    // The packet count is 16 bits wide: an announced length beyond 65535 packets (only a raw
+    // reply can announce one) is sent as 65535 packets.
+    std::uint64_t packets =
+        std::min<std::uint64_t>(announced == 0 ? 1 : (announced - 1) / kDataAreaSize + 1, 65535);
+    if (reply.packet_count)
+        packets = std::max<std::uint16_t>(*reply.packet_count, 1);
+    PacketHeader h;
+    h.param = reply.param;
+    h.data_length = static_cast<std::uint32_t>(announced);
+    h.connection_id = connection;
+    h.request_code = request.request_code;
+    h.serial = request.serial;
+    h.value = reply.value;
+    h.packet_count = reply.packet_count.value_or(static_cast<std::uint16_t>(packets));
+    h.reply_code = reply.reply_code;
+    h.param2 = reply.param2;
+
+    std::uint64_t wire_limit = UINT64_MAX;
+    if (close && close->after_packets)
+        wire_limit = *close->after_packets * kPacketSize;
+    else if (close && close->after_bytes)
+        wire_limit = *close->after_bytes;
+
+    std::uint8_t packet[kPacketSize];
+    std::uint64_t sent = 0;
+    for (std::uint64_t i = 0; i < packets && sent < wire_limit; ++i) {
+        h.packet_index = static_cast<std::uint16_t>(i);
+        std::memset(packet, 0, sizeof packet);
+        EncodeHeader(h, packet);
+        if (reply.data)
+            reply.data->Read(packet + kHeaderSize, kDataAreaSize);
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPacketSize, wire_limit - sent));
+        if (!SendAll(fd, packet, n))
+            return false;
+        sent += n;
+    }
+    return !close.has_value();
+}
+
+} // namespace
+
+bool RequestLog::Open(const std::string& path) {
+    file_ = std::fopen(path.c_str(), "w");
+    return file_ != nullptr;
+}
+
+RequestLog::~RequestLog() {
+    if (file_)
+        std::fclose(file_);
+}
+
+void RequestLog::Write(std::uint32_t connection, const PacketHeader& h, std::uint16_t packets,
+                       const std::string& data) {
+    if (!file_)
+        return;
+    std::lock_guard lock(mutex_);
+    std::fprintf(file_,
+                 "conn=%" PRIu32 " code=%u serial=%u reply_code=%u value=%u param=%" PRIu32
+                 " param2=%u data_length=%" PRIu32 " packets=%u connection_id=%" PRIu32
+                 " data=%s\n",
+                 connection, h.request_code, h.serial, h.reply_code, h.value, h.param, h.param2,
+                 h.data_length, packets, h.connection_id, ToHex(data).c_str());
+    std::fflush(file_);
+}
+
+void RunSession(int fd, std::uint32_t connection_id, Service& service, RequestLog& log) {
+    SessionState session;
+    session.connection_id = connection_id;
+
+    // The registration packet goes out in one piece: clients read it with a single receive.
+    std::uint8_t packet[kPacketSize] = {};
+    PacketHeader reg;
+    reg.param = connection_id;
+    reg.connection_id = connection_id;
+    reg.value = service.ServerTag();
+    reg.packet_count = 1;
+    reg.reply_code = 1;
+    EncodeHeader(reg, packet);
+    if (!SendAll(fd, packet, kPacketSize))
+        return;
+
+    for (;;) {
+        Request request;
+        std::uint16_t packets = 0;
+        if (ReadRequest(fd, connection_id, request, packets) != ReadResult::Ok)
+            break;
+        log.Write(connection_id, request.header, packets, request.data);
+        Reply reply = service.Handle(session, request);
+        const std::uint16_t code = request.header.request_code;
+        if (const std::uint32_t ms = service.DelayMs(code))
+            service.Sleep(ms);
+        if (!SendReply(fd, request.header, connection_id, reply, service.CloseRuleFor(code)))
+            break;
+    }
+    service.EndSession(session);
+}
+
+} // namespace testserver

@@ -1,0 +1,273 @@
+// zephran-admin's server commands end to end, against the reference server.
+
+#include "Processes.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+
+using nlohmann::json;
+
+namespace {
+
+const std::string kBin = ZEPHRAN_BIN_DIR;
+const std::string kAdmin = kBin + "/zephran-admin";
+const std::string kServer = kBin + "/zephran-testserver";
+
+json SmallInstallation() {
+    return json::parse(R"({
+      "administrator_password": "secret",
+      "center_name": "کتابخانه مرکزي",
+      "center_text": "Central",
+      "server_name": "MAIN",
+      "database_list": {"stamp": 3, "databases": [
+        {"handle": 100, "number": 7, "flags": 1, "text": "SEVEN-T", "name": "SEVEN"},
+        {"handle": 101, "number": 8, "text": "E", "name": ""}]},
+      "local_connections": [
+        {"user_name": "ALI", "security_num": 11, "status": 131, "requests_count": 5,
+         "async_requests": 1, "connect_time": "2004-05-17 14:03:22",
+         "last_request_time": [104, 4, 0, 0, 0, 0],
+         "results": [{"kind": 5, "db_handle": 100, "lifetime": 32768},
+                     {"kind": 14, "db_handle": 999, "lifetime": 49152},
+                     {"kind": 0, "db_handle": 101, "lifetime": 16384}]},
+        {"user_name": "سارا", "security_num": 12, "capture_flags": 3, "captured_db_id": 7}],
+      "web_connections": [
+        {"user_name": "web", "user_id": 5, "last_access_time": "2024-12-10 08:30:00"},
+        {"user_name": "web", "user_id": 6}],
+      "database_view": [
+        {"id": 7, "path": "D:\\DB\\SEVEN", "open": true, "parent": true, "child_ids": [8, 9],
+         "results": [{"kind": 2, "user_name": "ALI"}]},
+        {"id": 8, "path": "E:\\EIGHT", "open": false}],
+      "status": {"non_queued_db_requests": 30000000, "queued_db_requests": 10000000,
+                 "non_db_requests": 0, "version_mismatched_requests": 0,
+                 "child_dbs_defined": 2, "child_dbs_open": 1, "parent_dbs_defined": 1,
+                 "parent_dbs_open": 1, "client_count": 2,
+                 "result_counts": [1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0]},
+      "error_log": {"lines": ["first line", "second line"], "line_end": "lf"}
+    })");
+}
+
+// A reference server on a free port with the installation given.
+class ServerCommands : public ::testing::Test {
+protected:
+    void Start(const json& fixture) {
+        const std::string path = folder_.Path() + "fixture.json";
+        std::ofstream(path) << fixture.dump();
+        server_ = std::make_unique<TPeerProcess>(
+            kServer, std::vector<std::string>{"--fixture", path, "--port", "0"});
+        ASSERT_TRUE(server_->Running());
+    }
+    TCommandResult Admin(std::vector<std::string> args, const std::string& password = "secret",
+                         const std::string& program = kAdmin) {
+        args.insert(args.begin(), {"--tcp", "127.0.0.1:" + std::to_string(server_->Port())});
+        return RunCommand(program, args, {{"ZEPHRAN_PASSWORD", password}});
+    }
+    json Json(const std::vector<std::string>& args) {
+        std::vector<std::string> all = args;
+        all.push_back("--json");
+        const TCommandResult r = Admin(all);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        return json::parse(r.Out, nullptr, false);
+    }
+
+    TTempFolder folder_;
+    std::unique_ptr<TPeerProcess> server_;
+};
+
+TEST_F(ServerCommands, InfoLocalsWebsDatabasesStatusAndLog) {
+    Start(SmallInstallation());
+
+    const json info = Json({"info"});
+    EXPECT_EQ(info["server_name"], "MAIN");
+    EXPECT_EQ(info["center_name"], "کتابخانه مرکزي");
+    ASSERT_EQ(info["databases"].size(), 2u);
+    EXPECT_EQ(info["databases"][0],
+              json::parse(
+                  R"({"id":1,"number":7,"handle":100,"flags":1,"name":"SEVEN","text":"SEVEN-T"})"));
+
+    const TCommandResult locals = Admin({"locals", "--json"});
+    ASSERT_EQ(locals.ExitCode, 0) << locals.Err;
+    EXPECT_NE(locals.Err.find("last_request_time"), std::string::npos)
+        << "a warning names the field";
+    const json l = json::parse(locals.Out)["connections"];
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[0]["status"], 131);
+    EXPECT_EQ(l[0]["status_text"], "Replying request");
+    EXPECT_EQ(l[0]["connect_time"], "2004-05-17T14:03:22");
+    EXPECT_TRUE(l[0]["last_request_time"].is_null());
+    const json& res = l[0]["results"];
+    ASSERT_EQ(res.size(), 3u);
+    EXPECT_EQ(
+        res[0],
+        json::parse(
+            R"({"kind":5,"kind_text":"Search Result","db_handle":100,"db_name":"SEVEN","lifetime":32768,"description":"Active By Client"})"));
+    EXPECT_EQ(res[1]["kind_text"], "Unknown");
+    EXPECT_EQ(res[1]["db_name"], "");
+    EXPECT_EQ(res[1]["description"], "");
+    EXPECT_EQ(res[2]["db_name"], "UNKNOWN");
+    EXPECT_EQ(res[2]["description"], "Permanent By Database");
+    EXPECT_EQ(l[1]["user_name"], "سارا");
+    EXPECT_EQ(l[1]["status_text"], "Captured DB Id 7");
+
+    const json webs = Json({"webs"})["connections"];
+    ASSERT_EQ(webs.size(), 2u);
+    EXPECT_EQ(
+        webs[0],
+        json::parse(R"({"user_name":"web","user_id":5,"last_access_time":"2024-12-10T08:30:00"})"));
+
+    const json dbs = Json({"databases"})["databases"];
+    ASSERT_EQ(dbs.size(), 2u);
+    EXPECT_EQ(dbs[0]["name"], "SEVEN");
+    EXPECT_EQ(dbs[0]["status"], "Open");
+    EXPECT_EQ(dbs[0]["childhood"], "Parent (ChildCount = 2)");
+    EXPECT_EQ(dbs[0]["child_list"], "8 - UNKNOWN\r\n9 - UNKNOWN");
+    EXPECT_EQ(dbs[0]["results"][0],
+              json::parse(R"({"kind":2,"kind_text":"Database Record","user_name":"ALI"})"));
+    EXPECT_EQ(dbs[1]["name"], "UNKNOWN");
+    EXPECT_EQ(dbs[1]["status"], "Close");
+    EXPECT_EQ(dbs[1]["childhood"], "Child");
+
+    const json status = Json({"status"});
+    EXPECT_EQ(status["counters"]["non_queued_db_requests"], 30000000);
+    EXPECT_EQ(status["result_counts"].size(), 14u);
+    ASSERT_EQ(status["lines"].size(), 24u);
+    EXPECT_EQ(
+        status["lines"][1],
+        json::parse(
+            R"j({"group":"Requests Statistics","caption":"None Queued DB Requests Count","value":" 30000000 ( 75%)"})j"));
+    EXPECT_EQ(status["lines"][5]["value"], "Defined =   3, Currently Open =   2");
+    EXPECT_EQ(status["lines"][9]["value"], "  3");
+
+    EXPECT_EQ(Json({"error-log"})["text"], "first line\r\nsecond line\r\n");
+    const TCommandResult plain = Admin({"error-log"});
+    EXPECT_EQ(plain.Out, "first line\nsecond line\n");
+}
+
+TEST_F(ServerCommands, DeletesAndClearingAreSeenByTheNextRequest) {
+    Start(SmallInstallation());
+    EXPECT_EQ(Admin({"kill-local", "12", "سارا"}).ExitCode, 0)
+        << "the name goes out in the server's code page";
+    EXPECT_EQ(Json({"locals"})["connections"].size(), 1u);
+    EXPECT_EQ(Admin({"kill-web", "6"}).ExitCode, 0);
+    const json webs = Json({"webs"})["connections"];
+    ASSERT_EQ(webs.size(), 1u);
+    EXPECT_EQ(webs[0]["user_id"], 5);
+    EXPECT_EQ(Admin({"clear-error-log"}).ExitCode, 0);
+    EXPECT_EQ(Json({"error-log"})["text"], "");
+
+    const TCommandResult gone = Admin({"kill-web", "6", "--english"});
+    EXPECT_EQ(gone.ExitCode, 1);
+    EXPECT_EQ(gone.Err, "Server Error Number 91\nUser not found.\n");
+}
+
+TEST_F(ServerCommands, FailuresAreToldAndExitWithOne) {
+    struct Case {
+        const char* name;
+        const char* behaviour;
+        std::vector<std::string> args;
+        std::string password;
+        std::string err;
+    } cases[] = {
+        {"wrong password",
+         "{}",
+         {"info"},
+         "wrong",
+         "Could not login to this server. Check administrator password.\n"},
+        {"account busy",
+         R"({"login": {"refuse": true, "busy": 1}})",
+         {"info"},
+         "secret",
+         "Could not login to this server. Administrator account in this server is single entry and "
+         "anotheruser is currently using it.\n"},
+        {"version",
+         R"({"version_refusal": {"major": 5, "minor": 10}})",
+         {"info"},
+         "secret",
+         "You need client programs version 5.10 or higher to connect to this server!\n"},
+        {"server error in Farsi",
+         R"({"server_errors": [{"code": 368, "error": 92}]})",
+         {"locals"},
+         "secret",
+         "خطاي شماره92 هنگام اجراي درخواست در \"سرور\"\nکلمه عبور اشتباه است.\n"},
+        {"server error in English",
+         R"({"server_errors": [{"code": 368, "error": 92}]})",
+         {"locals", "--english"},
+         "secret",
+         "Server Error Number 92\nPassword is incorrect.\n"},
+        {"peer closes mid-reply",
+         R"({"close_mid_reply": [{"code": 372, "after_bytes": 300}]})",
+         {"databases"},
+         "secret",
+         "Client Internal Error Number 269 (Request Execution Aborted).\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json fixture = SmallInstallation();
+        fixture["behaviour"] = json::parse(c.behaviour);
+        Start(fixture);
+        const TCommandResult r = Admin(c.args, c.password);
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_EQ(r.Err, c.err);
+        EXPECT_EQ(r.Out, "");
+        server_.reset();
+    }
+}
+
+TEST_F(ServerCommands, SpilledReplyWithoutItsTempFolderFails) {
+    json fixture = SmallInstallation();
+    fixture["behaviour"] = json::parse(R"({"huge_replies": [{"code": 374, "bytes": 400000}]})");
+    Start(fixture);
+    // The program's folder without a TEMP folder beside it.
+    const std::string lonely = folder_.Path() + "lonely/";
+    std::filesystem::create_directory(lonely);
+    std::filesystem::copy_file(kAdmin, lonely + "zephran-admin");
+    const TCommandResult r = Admin({"error-log"}, "secret", lonely + "zephran-admin");
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "Client Internal Error Number 271 (Request Execution Aborted).\n");
+    EXPECT_NE(ReadWholeFile(lonely + "TARVWEB.ERR").find("Could not make receive temporary file"),
+              std::string::npos);
+
+    // With the folder, the same reply is read whole and its spill file is gone afterwards.
+    std::filesystem::create_directory(lonely + "TEMP");
+    const TCommandResult ok = Admin({"error-log", "--json"}, "secret", lonely + "zephran-admin");
+    ASSERT_EQ(ok.ExitCode, 0) << ok.Err;
+    EXPECT_TRUE(std::filesystem::is_empty(lonely + "TEMP"));
+}
+
+TEST_F(ServerCommands, InvalidCommandLinesSendNothing) {
+    Start(SmallInstallation());
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"--spx", "12G4:1:4545", "info"}, "Invalid (non-hex) character in Network Number...\n"},
+        {{"--spx", ":1:4545", "info"}, "Network Number is not Entered...\n"},
+        {{"--spx", "1:1: 45", "info"}, "Invalid (non-hex) character in Socket Number...\n"},
+        {{"--tcp", "127.0.0.1:99999", "info"}, "Port Number is not valid...\n"},
+        {{"info"}, "The server commands need one of --tcp HOST[:PORT] or --spx NET:NODE:SOCKET.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        const TCommandResult r = RunCommand(kAdmin, c.args, {{"ZEPHRAN_PASSWORD", "secret"}});
+        EXPECT_EQ(r.ExitCode, 2);
+        EXPECT_EQ(r.Err, c.err);
+    }
+    EXPECT_EQ(RunCommand(kAdmin, {"--tcp", "127.0.0.1", "kill-web"}).ExitCode, 2)
+        << "USER_ID is required";
+}
+
+TEST_F(ServerCommands, PasswordFromAFile) {
+    Start(SmallInstallation());
+    const std::string file = folder_.Path() + "pw";
+    std::ofstream(file) << "secret\r\nignored\n";
+    const TCommandResult r =
+        RunCommand(kAdmin, {"--password-file", file, "--tcp",
+                            "localhost:" + std::to_string(server_->Port()), "info"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Out.find("Server Name: MAIN"), std::string::npos);
+}
+
+} // namespace
