@@ -32,7 +32,9 @@ struct TTarget {
     std::uint16_t Port = kDefaultPort;
 };
 
-std::string Text(const std::string& serverBytes) { return DecodeWin1256(serverBytes); }
+std::string Text(const std::string& serverBytes) {
+    return DecodeWin1256(serverBytes);
+}
 
 std::vector<std::string> Split(const std::string& s, char separator) {
     std::vector<std::string> parts;
@@ -68,7 +70,8 @@ bool ParseTarget(TCliContext& ctx, TTarget& target) {
         }
         if (parts.size() != 3 || fields.NetworkNum.size() > 8 || fields.NodeNum.size() > 12 ||
             fields.SocketNum.size() > 4) {
-            WriteMessage("The SPX address is NET:NODE:SOCKET, with at most 8, 12 and 4 hexadecimal digits.");
+            WriteMessage(
+                "The SPX address is NET:NODE:SOCKET, with at most 8, 12 and 4 hexadecimal digits.");
             ctx.ExitCode = kExitUsage;
             return false;
         }
@@ -175,8 +178,12 @@ bool Info(TCliContext& ctx) {
     json databases = json::array();
     for (int i = 1; i <= d.DatabaseCount; ++i) {
         const TDatabaseEntry& e = RequestDispatcher->Database(i);
-        databases.push_back({{"id", e.DatabaseId}, {"number", e.Number}, {"handle", e.Handle},
-                             {"flags", e.Flags}, {"name", Text(e.Name)}, {"text", Text(e.Text)}});
+        databases.push_back({{"id", e.DatabaseId},
+                             {"number", e.Number},
+                             {"handle", e.Handle},
+                             {"flags", e.Flags},
+                             {"name", Text(e.Name)},
+                             {"text", Text(e.Text)}});
     }
     json doc = {{"server_name", Text(server.ServerName)},
                 {"center_name", Text(server.CenterName)},
@@ -191,11 +198,13 @@ bool Info(TCliContext& ctx) {
               << "Center Name: " << doc["center_name"].get<std::string>() << '\n'
               << "Center Text: " << doc["center_text"].get<std::string>() << '\n'
               << "Security Kind: " << int{server.SecurityKind} << "\n\n";
-    std::vector<std::vector<std::string>> rows = {{"ID", "NUMBER", "HANDLE", "FLAGS", "NAME", "TEXT"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"ID", "NUMBER", "HANDLE", "FLAGS", "NAME", "TEXT"}};
     for (const json& db : databases)
-        rows.push_back({std::to_string(db["id"].get<int>()), std::to_string(db["number"].get<int>()),
-                        std::to_string(db["handle"].get<int>()), std::to_string(db["flags"].get<int>()),
-                        db["name"].get<std::string>(), db["text"].get<std::string>()});
+        rows.push_back(
+            {std::to_string(db["id"].get<int>()), std::to_string(db["number"].get<int>()),
+             std::to_string(db["handle"].get<int>()), std::to_string(db["flags"].get<int>()),
+             db["name"].get<std::string>(), db["text"].get<std::string>()});
     PrintTable(rows);
     return true;
 }
@@ -207,7 +216,8 @@ bool Locals(TCliContext& ctx) {
     json connections = json::array();
     for (std::size_t n = 0; n < list.size(); ++n) {
         const TLocConnInfo& c = list[n];
-        const std::string where = "connection " + std::to_string(n + 1) + " (" + Text(c.UserName) + ")";
+        const std::string where =
+            "connection " + std::to_string(n + 1) + " (" + Text(c.UserName) + ")";
         json results = json::array();
         for (const TLocConnResult& r : c.Results)
             results.push_back({{"kind", r.Kind},
@@ -216,32 +226,37 @@ bool Locals(TCliContext& ctx) {
                                {"db_name", Text(ResultDatabaseName(1, r.DBHandle))},
                                {"lifetime", r.Lifetime},
                                {"description", LifetimeText(r.Lifetime)}});
-        connections.push_back({{"user_name", Text(c.UserName)},
-                               {"security_num", c.SecurityNum},
-                               {"status", c.Status},
-                               {"status_text", LocalConnStatusText(c)},
-                               {"requests_count", c.RequestsCount},
-                               {"async_requests", c.ASyncRequests},
-                               {"results_count", c.ResultsCount},
-                               {"connect_time", TimeValue(c.ConnectTime, "connect_time of " + where)},
-                               {"last_request_time", TimeValue(c.LastRequestTime, "last_request_time of " + where)},
-                               {"capture_flags", c.CaptureFlags},
-                               {"captured_db_id", c.CapturedDBId},
-                               {"captured_text_bank_id", c.CapturedTextBankId},
-                               {"results", std::move(results)}});
+        connections.push_back(
+            {{"user_name", Text(c.UserName)},
+             {"security_num", c.SecurityNum},
+             {"status", c.Status},
+             {"status_text", LocalConnStatusText(c)},
+             {"requests_count", c.RequestsCount},
+             {"async_requests", c.ASyncRequests},
+             {"results_count", c.ResultsCount},
+             {"connect_time", TimeValue(c.ConnectTime, "connect_time of " + where)},
+             {"last_request_time", TimeValue(c.LastRequestTime, "last_request_time of " + where)},
+             {"capture_flags", c.CaptureFlags},
+             {"captured_db_id", c.CapturedDBId},
+             {"captured_text_bank_id", c.CapturedTextBankId},
+             {"results", std::move(results)}});
     }
     ReleaseLocalConnList(list);
     if (ctx.Json) {
         PrintJson({{"connections", connections}});
         return true;
     }
-    std::vector<std::vector<std::string>> rows = {
-        {"USER NAME", "SECURITY NUM", "STATUS", "REQUESTS", "ASYNC", "RESULTS", "CONNECT TIME", "LAST REQUEST TIME"}};
+    std::vector<std::vector<std::string>> rows = {{"USER NAME", "SECURITY NUM", "STATUS",
+                                                   "REQUESTS", "ASYNC", "RESULTS", "CONNECT TIME",
+                                                   "LAST REQUEST TIME"}};
     for (const json& c : connections)
-        rows.push_back({c["user_name"].get<std::string>(), std::to_string(c["security_num"].get<std::int32_t>()),
-                        c["status_text"].get<std::string>(), std::to_string(c["requests_count"].get<std::int32_t>()),
-                        std::to_string(c["async_requests"].get<int>()), std::to_string(c["results_count"].get<int>()),
-                        TimeText(c["connect_time"]), TimeText(c["last_request_time"])});
+        rows.push_back({c["user_name"].get<std::string>(),
+                        std::to_string(c["security_num"].get<std::int32_t>()),
+                        c["status_text"].get<std::string>(),
+                        std::to_string(c["requests_count"].get<std::int32_t>()),
+                        std::to_string(c["async_requests"].get<int>()),
+                        std::to_string(c["results_count"].get<int>()), TimeText(c["connect_time"]),
+                        TimeText(c["last_request_time"])});
     PrintTable(rows);
     for (const json& c : connections) {
         if (c["results"].empty())
@@ -264,11 +279,12 @@ bool Webs(TCliContext& ctx) {
     json connections = json::array();
     for (std::size_t n = 0; n < list.size(); ++n) {
         const TWebConnInfo& w = list[n];
-        connections.push_back(
-            {{"user_name", Text(w.UserName)},
-             {"user_id", w.UserId},
-             {"last_access_time", TimeValue(w.LastAccessTime, "last_access_time of web connection " +
-                                                                  std::to_string(n + 1) + " (" + Text(w.UserName) + ")")}});
+        connections.push_back({{"user_name", Text(w.UserName)},
+                               {"user_id", w.UserId},
+                               {"last_access_time",
+                                TimeValue(w.LastAccessTime, "last_access_time of web connection " +
+                                                                std::to_string(n + 1) + " (" +
+                                                                Text(w.UserName) + ")")}});
     }
     if (ctx.Json) {
         PrintJson({{"connections", connections}});
@@ -276,7 +292,8 @@ bool Webs(TCliContext& ctx) {
     }
     std::vector<std::vector<std::string>> rows = {{"USER NAME", "USER ID", "LAST ACCESS TIME"}};
     for (const json& w : connections)
-        rows.push_back({w["user_name"].get<std::string>(), std::to_string(w["user_id"].get<std::int32_t>()),
+        rows.push_back({w["user_name"].get<std::string>(),
+                        std::to_string(w["user_id"].get<std::int32_t>()),
                         TimeText(w["last_access_time"])});
     PrintTable(rows);
     return true;
@@ -290,7 +307,9 @@ bool Databases(TCliContext& ctx) {
     for (const TDBInfo& d : list) {
         json results = json::array();
         for (const TDBResult& r : d.Results)
-            results.push_back({{"kind", r.Kind}, {"kind_text", ResultKindName(r.Kind)}, {"user_name", Text(r.UserName)}});
+            results.push_back({{"kind", r.Kind},
+                               {"kind_text", ResultKindName(r.Kind)},
+                               {"user_name", Text(r.UserName)}});
         databases.push_back({{"id", d.Id},
                              {"name", Text(DatabaseNameOfNumber(1, d.Id))},
                              {"path", Text(d.Path)},
@@ -308,7 +327,8 @@ bool Databases(TCliContext& ctx) {
         PrintJson({{"databases", databases}});
         return true;
     }
-    std::vector<std::vector<std::string>> rows = {{"ID", "DATABASE NAME", "STATUS", "RESULTS", "CHILDHOOD", "PATH"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"ID", "DATABASE NAME", "STATUS", "RESULTS", "CHILDHOOD", "PATH"}};
     for (const json& d : databases)
         rows.push_back({std::to_string(d["id"].get<int>()), d["name"].get<std::string>(),
                         d["status"].get<std::string>(), std::to_string(d["res_count"].get<int>()),
@@ -331,7 +351,8 @@ bool Databases(TCliContext& ctx) {
         if (!d["results"].empty()) {
             std::vector<std::vector<std::string>> results = {{"KIND", "USER NAME"}};
             for (const json& r : d["results"])
-                results.push_back({r["kind_text"].get<std::string>(), r["user_name"].get<std::string>()});
+                results.push_back(
+                    {r["kind_text"].get<std::string>(), r["user_name"].get<std::string>()});
             PrintTable(results);
         }
     }
@@ -404,7 +425,9 @@ bool ErrorLog(TCliContext& ctx) {
 
 void AddCommand(CLI::App& app, TCliContext& ctx, const char* name, const char* help,
                 std::function<bool(TCliContext&)> work) {
-    app.add_subcommand(name, help)->callback([&ctx, work] { RunSession(ctx, [&] { return work(ctx); }); });
+    app.add_subcommand(name, help)->callback([&ctx, work] {
+        RunSession(ctx, [&] { return work(ctx); });
+    });
 }
 
 } // namespace
@@ -417,13 +440,15 @@ void AddServerCommands(CLI::App& app, TCliContext& ctx) {
     AddCommand(app, ctx, "status", "the server's counters", Status);
     AddCommand(app, ctx, "error-log", "the whole server error log", ErrorLog);
     AddCommand(app, ctx, "clear-error-log", "clear the server's error log", [](TCliContext&) {
-        return !Confirm("Are you sure to clear error log?") || ClearServerErrorLog(1) == kExchangeDone;
+        return !Confirm("Are you sure to clear error log?") ||
+               ClearServerErrorLog(1) == kExchangeDone;
     });
 
     static std::int32_t securityNum = 0;
     static std::string userName;
     CLI::App* killLocal = app.add_subcommand("kill-local", "delete a local connection");
-    killLocal->add_option("SECURITY_NUM", securityNum, "the connection's security number")->required();
+    killLocal->add_option("SECURITY_NUM", securityNum, "the connection's security number")
+        ->required();
     killLocal->add_option("USER_NAME", userName, "the connection's user name")->required();
     killLocal->callback([&ctx] {
         RunSession(ctx, [] {

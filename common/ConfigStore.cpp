@@ -10,7 +10,9 @@ IConfigStore* SetConfigStore(IConfigStore* store) {
     return previous;
 }
 
-IConfigStore* CurrentConfigStore() { return g_store; }
+IConfigStore* CurrentConfigStore() {
+    return g_store;
+}
 
 TConfigValue TMemoryConfigStore::Read(const std::string& name) const {
     const auto it = values_.find(name);
@@ -27,7 +29,8 @@ bool TMemoryConfigStore::WriteString(const std::string& name, const std::string&
     return true;
 }
 
-bool TMemoryConfigStore::WriteBinary(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+bool TMemoryConfigStore::WriteBinary(const std::string& name,
+                                     const std::vector<std::uint8_t>& bytes) {
     if (refuseWrites_)
         return false;
     TConfigValue v;

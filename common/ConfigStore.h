@@ -13,8 +13,8 @@ enum class TConfigValueKind { Missing, String, Binary, Other };
 
 struct TConfigValue {
     TConfigValueKind Kind = TConfigValueKind::Missing;
-    std::string Text;                 // with Kind String (UTF-8)
-    std::vector<std::uint8_t> Bytes;  // with Kind Binary
+    std::string Text;                // with Kind String (UTF-8)
+    std::vector<std::uint8_t> Bytes; // with Kind Binary
 };
 
 class IConfigStore {

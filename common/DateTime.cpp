@@ -9,7 +9,9 @@ namespace {
 
 constexpr double kMsPerDay = 86400000.0;
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
     static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -70,8 +72,7 @@ std::optional<TDateTime> EncodeDateTime(const TDateTimeParts& p) {
     const std::int64_t days =
         DaysFromCivil(p.Year, static_cast<unsigned>(p.Month), static_cast<unsigned>(p.Day)) -
         kEpochOffset;
-    const double fraction =
-        ((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond;
+    const double fraction = ((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond;
     const double timePart = fraction / kMsPerDay;
     // Before the epoch the fraction still runs forward into the day.
     return days >= 0 ? static_cast<double>(days) + timePart : static_cast<double>(days) - timePart;
@@ -104,7 +105,9 @@ std::string FormatDisplayDateTime(TDateTime value) {
     return Format(value, "%04d/%02d/%02d %02d:%02d:%02d", true);
 }
 
-std::string FormatDisplayDate(TDateTime value) { return Format(value, "%04d/%02d/%02d", false); }
+std::string FormatDisplayDate(TDateTime value) {
+    return Format(value, "%04d/%02d/%02d", false);
+}
 
 std::string FormatIsoDateTime(TDateTime value) {
     return Format(value, "%04d-%02d-%02dT%02d:%02d:%02d", true);
@@ -119,11 +122,15 @@ TDateTime NowDateTime() {
 #else
     localtime_r(&t, &local);
 #endif
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        now.time_since_epoch()) %
-                    1000;
-    TDateTimeParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min,         local.tm_sec,     static_cast<int>(ms.count())};
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    TDateTimeParts p{local.tm_year + 1900,
+                     local.tm_mon + 1,
+                     local.tm_mday,
+                     local.tm_hour,
+                     local.tm_min,
+                     local.tm_sec,
+                     static_cast<int>(ms.count())};
     if (p.Second > 59)
         p.Second = 59; // a leap second
     return EncodeDateTime(p).value_or(0.0);

@@ -4,7 +4,6 @@
 
 #include <cctype>
 
-
 #if defined(__linux__)
 #include <climits>
 #include <unistd.h>
@@ -37,7 +36,9 @@ IMessagePresenter* SetMessagePresenter(IMessagePresenter* presenter) {
     return previous;
 }
 
-IMessagePresenter* CurrentMessagePresenter() { return g_presenter; }
+IMessagePresenter* CurrentMessagePresenter() {
+    return g_presenter;
+}
 
 std::string KindCaption(TMsgDlgType kind) {
     switch (kind) {
@@ -69,7 +70,8 @@ std::string ButtonCaption(TMsgDlgBtn button) {
 
 std::vector<TMsgDlgBtn> ButtonOrder(TMsgDlgButtons buttons) {
     std::vector<TMsgDlgBtn> order;
-    for (TMsgDlgBtn b : {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel})
+    for (TMsgDlgBtn b :
+         {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel})
         if (buttons.Contains(b))
             order.push_back(b);
     return order;

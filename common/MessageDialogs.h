@@ -36,11 +36,11 @@ private:
 // Everything a presenter needs to draw one box; computed once, here, so that every presenter
 // shows the same captions and honours the same default and cancel buttons.
 struct TMessageRequest {
-    std::string Text;                  // UTF-8, as the caller gave it
+    std::string Text; // UTF-8, as the caller gave it
     TMsgDlgType Kind = TMsgDlgType::mtError;
     TMsgDlgButtons Buttons;
-    std::string Caption;               // the box's title
-    std::vector<TMsgDlgBtn> Order;     // the buttons of the set, left to right
+    std::string Caption;                         // the box's title
+    std::vector<TMsgDlgBtn> Order;               // the buttons of the set, left to right
     TMsgDlgBtn DefaultButton = TMsgDlgBtn::mbOK; // Enter
     TMsgDlgBtn CancelButton = TMsgDlgBtn::mbOK;  // Esc and the close button
 };

@@ -9,7 +9,9 @@
 
 namespace {
 
-bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 bool AllHex(const std::string& s) {
     for (char c : s)
@@ -65,8 +67,9 @@ void Call(const std::function<void()>& f) {
 
 bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBusyHooks& hooks) {
     if (RequestDispatcher == nullptr) {
-        ShowMessageBox(t.Spx ? "Could not connect to this server. Verify server ipx address."
-                             : "Could not connect to this server. Verify server ip address and port number.");
+        ShowMessageBox(
+            t.Spx ? "Could not connect to this server. Verify server ipx address."
+                  : "Could not connect to this server. Verify server ip address and port number.");
         return false;
     }
     Call(hooks.BeginBusy);
@@ -78,8 +81,9 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
                               : OpenTcpConnection(t.Ip, t.Port, socket, connectionId, tag);
     if (!opened) {
         Call(hooks.EndBusy);
-        ShowMessageBox(t.Spx ? "Could not connect to this server. Verify server ipx address."
-                             : "Could not connect to this server. Verify server ip address and port number.");
+        ShowMessageBox(
+            t.Spx ? "Could not connect to this server. Verify server ipx address."
+                  : "Could not connect to this server. Verify server ip address and port number.");
         return false;
     }
 
@@ -88,8 +92,8 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
     std::uint8_t major = 0;
     std::uint8_t minor = 0;
     bool flag = false;
-    if (!RequestDispatcher->GetServerSecurityInf(socket, connectionId, errorCode, major, minor, flag,
-                                                 info.SecurityKind, info.SecurityByte,
+    if (!RequestDispatcher->GetServerSecurityInf(socket, connectionId, errorCode, major, minor,
+                                                 flag, info.SecurityKind, info.SecurityByte,
                                                  info.SecurityWord, info.CenterName,
                                                  info.CenterText, info.ServerName)) {
         CloseConnection(socket);
@@ -98,22 +102,25 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
             ShowMessageBox("You need client programs version " + std::to_string(major) + "." +
                            std::to_string(minor) + " or higher to connect to this server!");
         else
-            ShowMessageBox(t.Spx ? "Could not connect to this server. Check server ipx address."
-                                 : "Could not connect to this server. Check server ip address and port number.");
+            ShowMessageBox(
+                t.Spx
+                    ? "Could not connect to this server. Check server ipx address."
+                    : "Could not connect to this server. Check server ip address and port number.");
         return false;
     }
 
     bool accepted = false;
     std::uint16_t busy = 0;
     const std::string scrambled = ScramblePassword(EncodeWin1256(password));
-    const bool through = RequestDispatcher->LoginToSpxServer(socket, "ADMINISTRATOR", connectionId,
-                                                             scrambled, accepted, busy, info.LoginTag);
+    const bool through = RequestDispatcher->LoginToSpxServer(
+        socket, "ADMINISTRATOR", connectionId, scrambled, accepted, busy, info.LoginTag);
     if (!through || !accepted) {
         CloseConnection(socket);
         Call(hooks.EndBusy);
         if (through && busy != 0)
-            ShowMessageBox("Could not login to this server. Administrator account in this server is "
-                           "single entry and anotheruser is currently using it.");
+            ShowMessageBox(
+                "Could not login to this server. Administrator account in this server is "
+                "single entry and anotheruser is currently using it.");
         else
             ShowMessageBox("Could not login to this server. Check administrator password.");
         return false;
@@ -226,6 +233,7 @@ void SaveSpxServerAddress(const TServerAddress& a) {
 }
 
 void SaveTcpServerAddress(const std::array<std::uint8_t, 4>& ip, std::uint16_t port) {
-    SaveValues({{"IPAddr", {ip.begin(), ip.end()}},
-                {"IPPort", {static_cast<std::uint8_t>(port), static_cast<std::uint8_t>(port >> 8)}}});
+    SaveValues(
+        {{"IPAddr", {ip.begin(), ip.end()}},
+         {"IPPort", {static_cast<std::uint8_t>(port), static_cast<std::uint8_t>(port >> 8)}}});
 }

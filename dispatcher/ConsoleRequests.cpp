@@ -58,16 +58,29 @@ std::optional<TDateTime> DecodeServerDateTime(const TServerDateTime& v) {
 }
 
 std::string ResultKindName(std::uint8_t kind) {
-    static const char* const kNames[14] = {
-        "General Purpose", "Format Module",   "Database Record",   "Oriented Data",
-        "Brief Screen Data", "Search Result", "Append Record",     "Set Record",
-        "Key Data",        "Edit Record",     "Convert Database",  "Convert Definition",
-        "Multi-DB Search Result", "Index Result"};
+    static const char* const kNames[14] = {"General Purpose",
+                                           "Format Module",
+                                           "Database Record",
+                                           "Oriented Data",
+                                           "Brief Screen Data",
+                                           "Search Result",
+                                           "Append Record",
+                                           "Set Record",
+                                           "Key Data",
+                                           "Edit Record",
+                                           "Convert Database",
+                                           "Convert Definition",
+                                           "Multi-DB Search Result",
+                                           "Index Result"};
     return kind < 14 ? kNames[kind] : "Unknown";
 }
 
-void ReleaseLocalConnList(TLocConnList& list) { TLocConnList().swap(list); }
-void ReleaseDBList(TDBList& list) { TDBList().swap(list); }
+void ReleaseLocalConnList(TLocConnList& list) {
+    TLocConnList().swap(list);
+}
+void ReleaseDBList(TDBList& list) {
+    TDBList().swap(list);
+}
 
 std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
     ReleaseLocalConnList(list);
@@ -112,8 +125,8 @@ std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
             }
         }
         // Entries beyond the kept ones are stepped over, so the next record starts in place.
-        cursor = static_cast<std::int32_t>(
-            std::min<std::int64_t>(INT32_MAX, std::int64_t{cursor} + 5 * (onWire - c.ResultsCount)));
+        cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
+            INT32_MAX, std::int64_t{cursor} + 5 * (onWire - c.ResultsCount)));
     }
     return kExchangeDone;
 }
@@ -199,8 +212,8 @@ std::uint16_t GetDBList(std::uint8_t serverIndex, TDBList& list) {
             for (int i = 0; i < d.ChildCount; ++i)
                 ReadWord(b, d.ChildIds.emplace_back(), cursor);
         }
-        cursor = static_cast<std::int32_t>(
-            std::min<std::int64_t>(INT32_MAX, std::int64_t{cursor} + 2 * (childrenOnWire - d.ChildCount)));
+        cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
+            INT32_MAX, std::int64_t{cursor} + 2 * (childrenOnWire - d.ChildCount)));
         std::uint16_t resultsOnWire = 0;
         ReadWord(b, resultsOnWire, cursor);
         d.ResCount = std::min(resultsOnWire, kMaxResults);
@@ -228,7 +241,8 @@ TServerStatusBlock DecodeStatusBlock(const std::uint8_t* p) {
     const auto word = [p](int at) { return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8)); };
     const auto lng = [p](int at) {
         return static_cast<std::int32_t>(std::uint32_t{p[at]} | (std::uint32_t{p[at + 1]} << 8) |
-                                         (std::uint32_t{p[at + 2]} << 16) | (std::uint32_t{p[at + 3]} << 24));
+                                         (std::uint32_t{p[at + 2]} << 16) |
+                                         (std::uint32_t{p[at + 3]} << 24));
     };
     TServerStatusBlock s;
     s.NonQueuedDBRequests = lng(0);

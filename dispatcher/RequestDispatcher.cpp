@@ -65,7 +65,8 @@ TRequestDispatcher::~TRequestDispatcher() {
 bool TRequestDispatcher::GetServerSecurityInf(TSocket socket, std::uint32_t connectionId,
                                               std::uint16_t& errorCode, std::uint8_t& requiredMajor,
                                               std::uint8_t& requiredMinor, bool& flag,
-                                              std::uint8_t& securityKind, std::uint8_t& securityByte,
+                                              std::uint8_t& securityKind,
+                                              std::uint8_t& securityByte,
                                               std::uint16_t& securityWord, std::string& centerName,
                                               std::string& centerText, std::string& serverName) {
     errorCode = 0;
@@ -207,7 +208,8 @@ void TRequestDispatcher::RemoveServers(const TServerSet& which) {
     RemoveServerDatabases(removed);
 }
 
-std::uint16_t TRequestDispatcher::ExecuteRequest(std::uint8_t serverIndex, TRequestRecord& request) {
+std::uint16_t TRequestDispatcher::ExecuteRequest(std::uint8_t serverIndex,
+                                                 TRequestRecord& request) {
     if (serverIndex == 0 || serverIndex > ServerCount || Server(serverIndex).State != 1) {
         request.Payload.reset();
         return kExchangeFailed;
@@ -269,7 +271,8 @@ bool TRequestDispatcher::FetchDatabaseList(std::uint8_t serverIndex,
             count = std::min<std::uint16_t>(r.Value, kMaxDatabases);
         }
     }
-    if (ok && count > 0 && CanAllocate(static_cast<std::int64_t>(count * sizeof(TDatabaseListItem)))) {
+    if (ok && count > 0 &&
+        CanAllocate(static_cast<std::int64_t>(count * sizeof(TDatabaseListItem)))) {
         items.resize(count);
         std::int32_t cursor = 1;
         TReplyBuffer* b = r.Data.get();

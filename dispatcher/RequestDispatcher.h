@@ -94,7 +94,9 @@ public:
 
     // 1-based access to the tables.
     TServerEntry& Server(int index) { return (*Servers)[static_cast<std::size_t>(index - 1)]; }
-    TDatabaseEntry& Database(int index) { return (*Databases)[static_cast<std::size_t>(index - 1)]; }
+    TDatabaseEntry& Database(int index) {
+        return (*Databases)[static_cast<std::size_t>(index - 1)];
+    }
 
     bool GetServerSecurityInf(TSocket socket, std::uint32_t connectionId, std::uint16_t& errorCode,
                               std::uint8_t& requiredMajor, std::uint8_t& requiredMinor, bool& flag,
@@ -118,8 +120,8 @@ public:
     void RemoveServerDatabases(const TServerIdSet& removed);
     bool FindDatabaseByHandle(std::uint8_t serverIndex, std::uint16_t handle, std::uint16_t& number,
                               std::string& text, std::string& name);
-    std::uint16_t GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number, std::string& text,
-                                   std::string& name);
+    std::uint16_t GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number,
+                                   std::string& text, std::string& name);
 };
 
 // The process's one dispatcher.
@@ -132,4 +134,6 @@ bool CreateRequestDispatcher();
 void FreeRequestDispatcher();
 
 // The console counts as connected while the dispatcher holds a server.
-inline bool IsConnected() { return RequestDispatcher != nullptr && RequestDispatcher->ServerCount != 0; }
+inline bool IsConnected() {
+    return RequestDispatcher != nullptr && RequestDispatcher->ServerCount != 0;
+}

@@ -36,7 +36,8 @@ std::string ServerErrorText(std::uint16_t number) {
 }
 
 std::string ClientInternalErrorText(std::uint16_t number) {
-    return "Client Internal Error Number " + std::to_string(number) + " (Request Execution Aborted).";
+    return "Client Internal Error Number " + std::to_string(number) +
+           " (Request Execution Aborted).";
 }
 
 void ShowServerError(std::uint16_t number) {
@@ -45,9 +46,13 @@ void ShowServerError(std::uint16_t number) {
         ShowMessageBox(text);
 }
 
-void ShowClientInternalError(std::uint16_t number) { ShowMessageBox(ClientInternalErrorText(number)); }
+void ShowClientInternalError(std::uint16_t number) {
+    ShowMessageBox(ClientInternalErrorText(number));
+}
 
-void ShowOutOfMemory() { ShowMessageBox("Out of Memory."); }
+void ShowOutOfMemory() {
+    ShowMessageBox("Out of Memory.");
+}
 
 void InitErrorLog() {
     g_logFileName = ProgramDirectory() + "TARVWEB.ERR";
@@ -75,7 +80,9 @@ void LogError(const std::string& message) {
     std::fclose(f);
 }
 
-std::string ErrorLogFileName() { return g_logFileName; }
+std::string ErrorLogFileName() {
+    return g_logFileName;
+}
 
 void DoneErrorLog() {
     g_logLock.reset();

@@ -66,7 +66,9 @@ std::string DatabaseNameOfNumber(std::uint8_t serverIndex, std::uint16_t number)
     return name;
 }
 
-std::string OpenStateText(std::uint8_t isOpen) { return isOpen != 0 ? "Open" : "Close"; }
+std::string OpenStateText(std::uint8_t isOpen) {
+    return isOpen != 0 ? "Open" : "Close";
+}
 
 std::string ChildhoodText(std::uint8_t isParent, std::uint16_t childCount) {
     return isParent != 0 ? "Parent (ChildCount = " + std::to_string(childCount) + ")" : "Child";
@@ -77,7 +79,8 @@ std::string ChildListText(std::uint8_t serverIndex, const std::vector<std::uint1
     for (std::size_t i = 0; i < childIds.size(); ++i) {
         if (i > 0)
             text += "\r\n";
-        text += std::to_string(childIds[i]) + " - " + DatabaseNameOfNumber(serverIndex, childIds[i]);
+        text +=
+            std::to_string(childIds[i]) + " - " + DatabaseNameOfNumber(serverIndex, childIds[i]);
         if (text.size() >= 250)
             break;
     }
@@ -108,18 +111,24 @@ std::vector<TStatusLine> ServerStatusLines(const TServerStatusBlock& s) {
     const std::string requests = "Requests Statistics";
     // The total is summed wide, so four large counters never wrap; its share is always 100.
     lines.push_back({requests, "Total Server Requests Count ", RequestLineText(total, 0, 100)});
-    lines.push_back({requests, "None Queued DB Requests Count", RequestLineText(s.NonQueuedDBRequests, total, 0)});
-    lines.push_back({requests, "Queued DB Requests Count ", RequestLineText(s.QueuedDBRequests, total, 0)});
-    lines.push_back({requests, "None DB Requests Count", RequestLineText(s.NonDBRequests, total, 0)});
+    lines.push_back({requests, "None Queued DB Requests Count",
+                     RequestLineText(s.NonQueuedDBRequests, total, 0)});
+    lines.push_back(
+        {requests, "Queued DB Requests Count ", RequestLineText(s.QueuedDBRequests, total, 0)});
+    lines.push_back(
+        {requests, "None DB Requests Count", RequestLineText(s.NonDBRequests, total, 0)});
     lines.push_back({requests, "Version Mismatched Requests Count",
                      RequestLineText(s.VersionMismatchedRequests, total, 0)});
 
     const std::string databases = "Databases Activity Summary";
-    lines.push_back({databases, "Number of Databases",
-                     DatabaseLineText(static_cast<std::uint16_t>(s.ChildDBsDefined + s.ParentDBsDefined),
-                                      static_cast<std::uint16_t>(s.ChildDBsOpen + s.ParentDBsOpen))});
-    lines.push_back({databases, "Number of Child DBatabases", DatabaseLineText(s.ChildDBsDefined, s.ChildDBsOpen)});
-    lines.push_back({databases, "Number of Parent Databases", DatabaseLineText(s.ParentDBsDefined, s.ParentDBsOpen)});
+    lines.push_back(
+        {databases, "Number of Databases",
+         DatabaseLineText(static_cast<std::uint16_t>(s.ChildDBsDefined + s.ParentDBsDefined),
+                          static_cast<std::uint16_t>(s.ChildDBsOpen + s.ParentDBsOpen))});
+    lines.push_back({databases, "Number of Child DBatabases",
+                     DatabaseLineText(s.ChildDBsDefined, s.ChildDBsOpen)});
+    lines.push_back({databases, "Number of Parent Databases",
+                     DatabaseLineText(s.ParentDBsDefined, s.ParentDBsOpen)});
 
     lines.push_back({"Clients Activity Summary", "Number of Currently Connected Clients",
                      std::to_string(s.ClientCount)});
@@ -130,16 +139,17 @@ std::vector<TStatusLine> ServerStatusLines(const TServerStatusBlock& s) {
         sum = static_cast<std::uint16_t>(sum + c);
     lines.push_back({results, "Total Results Count", ResultLineText(sum)});
     const std::pair<const char*, int> kinds[] = {
-        {"General Purpose Results", 0},    {"Search Results", 5},
-        {"Multi-DB Search Results", 12},   {"Append Record Results", 6},
-        {"Edit Record Results", 9},        {"Set Record Results", 7},
-        {"Set Index Results", 13},         {"Format Module Results", 1},
-        {"Database Record Results", 2},    {"Oriented Data Results", 3},
-        {"Brief Display Results", 4},      {"Key Data Results", 8},
-        {"Convert Database Results", 10},  {"Convert Definition Results", 11},
+        {"General Purpose Results", 0},   {"Search Results", 5},
+        {"Multi-DB Search Results", 12},  {"Append Record Results", 6},
+        {"Edit Record Results", 9},       {"Set Record Results", 7},
+        {"Set Index Results", 13},        {"Format Module Results", 1},
+        {"Database Record Results", 2},   {"Oriented Data Results", 3},
+        {"Brief Display Results", 4},     {"Key Data Results", 8},
+        {"Convert Database Results", 10}, {"Convert Definition Results", 11},
     };
     for (const auto& [caption, kind] : kinds)
-        lines.push_back({results, caption, ResultLineText(s.ResultCounts[static_cast<std::size_t>(kind)])});
+        lines.push_back(
+            {results, caption, ResultLineText(s.ResultCounts[static_cast<std::size_t>(kind)])});
     return lines;
 }
 
@@ -158,18 +168,21 @@ void AppendErrorLogChunk(std::string& text, const std::uint8_t* chunk, std::uint
     }
 }
 
-std::uint16_t ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text, std::int64_t limit) {
+std::uint16_t ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text,
+                                      std::int64_t limit) {
     text.clear();
     std::vector<std::uint8_t> buffer(kLogChunkSize);
     std::int32_t offset = 0;
     for (;;) {
         std::uint16_t length = 0;
-        if (ReadServerErrorLog(serverIndex, buffer.data(), kLogChunkSize, offset, length) != kExchangeDone)
+        if (ReadServerErrorLog(serverIndex, buffer.data(), kLogChunkSize, offset, length) !=
+            kExchangeDone)
             return kExchangeFailed;
         if (length == 0)
             return kExchangeDone;
         AppendErrorLogChunk(text, buffer.data(), length);
-        if (std::int64_t{offset} + length > std::min<std::int64_t>(limit, INT32_MAX - kLogChunkSize)) {
+        if (std::int64_t{offset} + length >
+            std::min<std::int64_t>(limit, INT32_MAX - kLogChunkSize)) {
             // A log that never ends would outgrow memory and the offset the request carries.
             ShowMessageBox("Server error log is too large. Only its first " +
                            std::to_string((std::int64_t{offset} + length) / (1024 * 1024)) +

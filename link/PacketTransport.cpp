@@ -21,7 +21,9 @@ void PutLong(std::uint8_t* p, std::uint32_t v) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-std::uint16_t GetWord(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t GetWord(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 std::uint32_t GetLong(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
@@ -165,7 +167,9 @@ bool StartSockets() {
     return false;
 }
 
-void CleanupSockets() { SocketShim::Cleanup(); }
+void CleanupSockets() {
+    SocketShim::Cleanup();
+}
 
 bool OpenSpxConnection(const TServerAddress& address, TSocket& socket, std::uint8_t& serverTag,
                        std::uint32_t& connectionId) {
@@ -273,8 +277,12 @@ std::uint16_t NextSerial() {
     return g_serial;
 }
 
-std::uint16_t CurrentSerial() { return g_serial; }
-void SetSerialForTesting(std::uint16_t value) { g_serial = value; }
+std::uint16_t CurrentSerial() {
+    return g_serial;
+}
+void SetSerialForTesting(std::uint16_t value) {
+    g_serial = value;
+}
 
 TPacketHeader BuildHeader(std::uint32_t connectionId, const TRequestRecord& request) {
     TPacketHeader h;
@@ -341,7 +349,8 @@ bool ReceiveReply(TSocket socket, TRequestRecord& request) {
             request.ReplyCode = header.ReplyCode;
             if (remaining == 0) {
                 // A correct server sends at least one packet; counting on would read 65535.
-                Report("Reply with Packet Count 0 for request " + std::to_string(header.RequestCode));
+                Report("Reply with Packet Count 0 for request " +
+                       std::to_string(header.RequestCode));
                 return false;
             }
             if (total > static_cast<std::uint32_t>(INT32_MAX) ||

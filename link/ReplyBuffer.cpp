@@ -62,7 +62,8 @@ bool WriteAt(int fd, std::int64_t offset, const std::uint8_t* data, std::int64_t
     if (_lseeki64(fd, offset, SEEK_SET) < 0)
         return false;
     while (count > 0) {
-        const int n = _write(fd, data, static_cast<unsigned>(std::min<std::int64_t>(count, INT_MAX)));
+        const int n =
+            _write(fd, data, static_cast<unsigned>(std::min<std::int64_t>(count, INT_MAX)));
         if (n <= 0)
             return false;
         data += n;
@@ -86,8 +87,12 @@ std::int64_t ReadAt(int fd, std::int64_t offset, std::uint8_t* data, std::int64_
     return done;
 }
 
-void CloseFile(int fd) { _close(fd); }
-void RemoveFile(const std::string& name) { _unlink(name.c_str()); }
+void CloseFile(int fd) {
+    _close(fd);
+}
+void RemoveFile(const std::string& name) {
+    _unlink(name.c_str());
+}
 #else
 constexpr char kSeparator = '/';
 
@@ -152,8 +157,12 @@ std::int64_t ReadAt(int fd, std::int64_t offset, std::uint8_t* data, std::int64_
     return done;
 }
 
-void CloseFile(int fd) { ::close(fd); }
-void RemoveFile(const std::string& name) { ::unlink(name.c_str()); }
+void CloseFile(int fd) {
+    ::close(fd);
+}
+void RemoveFile(const std::string& name) {
+    ::unlink(name.c_str());
+}
 #endif
 
 } // namespace
@@ -165,12 +174,17 @@ bool CanAllocate(std::int64_t size) {
 std::unique_ptr<std::uint8_t[]> GetMemOrNil(std::int64_t size) {
     if (!CanAllocate(size))
         return nullptr;
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow)
+                                               std::uint8_t[static_cast<std::size_t>(size)]);
 }
 
-void SetAllocationLimitForTesting(std::int64_t limit) { g_allocationLimit = limit; }
+void SetAllocationLimitForTesting(std::int64_t limit) {
+    g_allocationLimit = limit;
+}
 
-const std::string& ProgramDirectory() { return g_programDirectory; }
+const std::string& ProgramDirectory() {
+    return g_programDirectory;
+}
 
 void SetProgramDirectory(const std::string& directory) {
     g_programDirectory = directory;
@@ -257,14 +271,16 @@ void TReplyBuffer::StoreChunk(std::uint16_t index, const std::uint8_t* chunk) {
     const std::int64_t offset = std::int64_t{index} * kChunkSize;
     if (offset > totalSize_ || !ready_)
         return;
-    const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(kChunkSize, totalSize_ - offset));
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::int64_t>(kChunkSize, totalSize_ - offset));
     const auto off = static_cast<std::int32_t>(offset);
     if (off < windowStart_ || std::int64_t{windowStart_} + windowSize_ < offset + length) {
         FlushWindow();
         LoadWindow(off);
     }
     // Only a spilled buffer's window moves, so an unspilled one always holds the range.
-    if (off >= windowStart_ && std::int64_t{off} + length <= std::int64_t{windowStart_} + windowSize_)
+    if (off >= windowStart_ &&
+        std::int64_t{off} + length <= std::int64_t{windowStart_} + windowSize_)
         std::memcpy(window_.get() + (off - windowStart_), chunk, static_cast<std::size_t>(length));
 }
 
@@ -286,9 +302,11 @@ void TReplyBuffer::LoadWindow(std::int32_t offset) {
 
 const std::uint8_t* TReplyBuffer::GetPointer(std::int32_t position, std::int32_t count) {
     const std::int64_t offset = std::int64_t{position} - 1;
-    if (!ready_ || fileFailed_ || offset < 0 || count < 0 || offset + count > totalSize_ || count > kReplyWindowSize)
+    if (!ready_ || fileFailed_ || offset < 0 || count < 0 || offset + count > totalSize_ ||
+        count > kReplyWindowSize)
         return nullptr;
-    if (spilled_ && (offset < windowStart_ || std::int64_t{windowStart_} + windowSize_ < offset + count))
+    if (spilled_ &&
+        (offset < windowStart_ || std::int64_t{windowStart_} + windowSize_ < offset + count))
         LoadWindow(static_cast<std::int32_t>(offset));
     if (offset < windowStart_ || offset + count > std::int64_t{windowStart_} + windowSize_)
         return nullptr;
@@ -307,7 +325,8 @@ bool TReplyBuffer::Read(std::int32_t position, std::uint16_t count, void* destin
 namespace {
 
 void Advance(std::int32_t& cursor, std::int64_t by) {
-    cursor = static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, std::int64_t{cursor} + by));
+    cursor =
+        static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, std::int64_t{cursor} + by));
 }
 
 bool ReadInto(TReplyBuffer* buffer, std::int32_t cursor, std::uint16_t count, void* destination) {
@@ -336,9 +355,9 @@ void ReadWord(TReplyBuffer* buffer, std::uint16_t& destination, std::int32_t& cu
 void ReadLong(TReplyBuffer* buffer, std::int32_t& destination, std::int32_t& cursor) {
     std::uint8_t b[4];
     if (ReadInto(buffer, cursor, 4, b))
-        destination = static_cast<std::int32_t>(std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) |
-                                                (std::uint32_t{b[2]} << 16) |
-                                                (std::uint32_t{b[3]} << 24));
+        destination =
+            static_cast<std::int32_t>(std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) |
+                                      (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24));
     Advance(cursor, 4);
 }
 
@@ -351,8 +370,9 @@ void ReadShortString(TReplyBuffer* buffer, std::string& destination, std::uint8_
                      std::int32_t& cursor) {
     std::uint8_t length = 0;
     // A length byte past the end leaves the destination's own length in force.
-    const std::size_t l = ReadInto(buffer, cursor, 1, &length) ? length
-                                                             : std::min<std::size_t>(destination.size(), 255);
+    const std::size_t l = ReadInto(buffer, cursor, 1, &length)
+                              ? length
+                              : std::min<std::size_t>(destination.size(), 255);
     Advance(cursor, 1);
     const std::size_t kept = std::min<std::size_t>(l, maxLen);
     char text[255];

@@ -18,7 +18,7 @@ extern const TSocket kInvalidSocket;
 
 namespace SocketShim {
 
-bool Startup();  // asks for version 2.2 where the platform has versions
+bool Startup(); // asks for version 2.2 where the platform has versions
 void Cleanup();
 
 TSocket CreateTcpSocket();
@@ -36,8 +36,8 @@ bool ConnectSpx(TSocket s, const std::uint8_t address[12]);
 long Send(TSocket s, const void* data, std::size_t length);
 long Receive(TSocket s, void* data, std::size_t length);
 
-int LastError();                 // the platform's number of the last socket error
-bool IsTimeoutError(int error);  // the platform's receive time-out
+int LastError();                // the platform's number of the last socket error
+bool IsTimeoutError(int error); // the platform's receive time-out
 void ShutdownBoth(TSocket s);
 void Close(TSocket s);
 

@@ -29,7 +29,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint16_t kReplyPackets = 65535;
 constexpr int kRoundTrips = 20000;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 long PeakResidentKb() {
     std::ifstream status("/proc/self/status");
@@ -40,7 +42,9 @@ long PeakResidentKb() {
     return -1;
 }
 
-void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void ResetPeakResident() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 struct Listener {
     int fd = -1;
@@ -99,7 +103,8 @@ int PlainConnect(std::uint16_t port) {
     return fd;
 }
 
-void PutHeader(std::uint8_t* p, std::uint32_t dataLength, std::uint16_t count, std::uint16_t index) {
+void PutHeader(std::uint8_t* p, std::uint32_t dataLength, std::uint16_t count,
+               std::uint16_t index) {
     std::memset(p, 0, kHeaderSize);
     for (int i = 0; i < 4; ++i)
         p[4 + i] = static_cast<std::uint8_t>(dataLength >> (8 * i));
@@ -120,7 +125,8 @@ void SendBigReply(int fd) {
     for (std::uint32_t first = 0; first < kReplyPackets; first += kGroup) {
         const std::uint32_t n = std::min<std::uint32_t>(kGroup, kReplyPackets - first);
         for (std::uint32_t k = 0; k < n; ++k)
-            PutHeader(group + k * kPacketSize, total, kReplyPackets, static_cast<std::uint16_t>(first + k));
+            PutHeader(group + k * kPacketSize, total, kReplyPackets,
+                      static_cast<std::uint16_t>(first + k));
         if (!WriteAll(fd, group, n * kPacketSize))
             return;
     }
@@ -265,9 +271,10 @@ std::pair<double, double> MeasureRoundTrips() {
 
 int main(int argc, char** argv) {
     // Spill files go to a TEMP folder of the benchmark's own.
-    const std::string dir = (argc > 1 ? std::string(argv[1])
-                                      : (std::filesystem::temp_directory_path() / "zephran-link-bench").string()) +
-                            "/";
+    const std::string dir =
+        (argc > 1 ? std::string(argv[1])
+                  : (std::filesystem::temp_directory_path() / "zephran-link-bench").string()) +
+        "/";
     std::filesystem::create_directories(dir + "TEMP");
     SetProgramDirectory(dir);
     ReportProc = [](const std::string& m) { std::fprintf(stderr, "link: %s\n", m.c_str()); };
@@ -289,10 +296,13 @@ int main(int argc, char** argv) {
     }
     std::printf("reply of %u packets (%.1f MB, spilled)\n", unsigned{kReplyPackets}, mb);
     std::printf("  link:          %8.1f MB/s (%.3f s)\n", mb / best.linkSeconds, best.linkSeconds);
-    std::printf("  plain stream:  %8.1f MB/s (%.3f s, 64 KiB reads)\n", mb / best.plainSeconds, best.plainSeconds);
-    std::printf("  ratio link/plain throughput: %.2f (target >= 0.50)\n", best.plainSeconds / best.linkSeconds);
-    std::printf("  peak resident: idle %ld kB, while streaming %ld kB, growth %ld kB (target < 4096 kB)\n",
-                best.idleKb, best.peakKb, best.peakKb - best.idleKb);
+    std::printf("  plain stream:  %8.1f MB/s (%.3f s, 64 KiB reads)\n", mb / best.plainSeconds,
+                best.plainSeconds);
+    std::printf("  ratio link/plain throughput: %.2f (target >= 0.50)\n",
+                best.plainSeconds / best.linkSeconds);
+    std::printf(
+        "  peak resident: idle %ld kB, while streaming %ld kB, growth %ld kB (target < 4096 kB)\n",
+        best.idleKb, best.peakKb, best.peakKb - best.idleKb);
 
     const auto [linkUs, plainUs] = MeasureRoundTrips();
     std::printf("one request, one-packet reply (median of %d)\n", kRoundTrips);

@@ -29,12 +29,13 @@ TEST(DateTime, DayCountsFromTheEpoch) {
 
 TEST(DateTime, InvalidCombinationsAreRefused) {
     const TDateTimeParts bad[] = {
-        {2004, 5, 0, 0, 0, 0},   {2003, 2, 29, 0, 0, 0}, {2004, 13, 1, 0, 0, 0},
-        {2004, 1, 1, 24, 0, 0},  {2004, 1, 1, 0, 60, 0}, {2004, 1, 1, 0, 0, 60},
-        {0, 1, 1, 0, 0, 0},      {2100, 2, 29, 0, 0, 0},
+        {2004, 5, 0, 0, 0, 0},  {2003, 2, 29, 0, 0, 0}, {2004, 13, 1, 0, 0, 0},
+        {2004, 1, 1, 24, 0, 0}, {2004, 1, 1, 0, 60, 0}, {2004, 1, 1, 0, 0, 60},
+        {0, 1, 1, 0, 0, 0},     {2100, 2, 29, 0, 0, 0},
     };
     for (const auto& p : bad) {
-        SCOPED_TRACE(std::to_string(p.Year) + "-" + std::to_string(p.Month) + "-" + std::to_string(p.Day));
+        SCOPED_TRACE(std::to_string(p.Year) + "-" + std::to_string(p.Month) + "-" +
+                     std::to_string(p.Day));
         EXPECT_FALSE(EncodeDateTime(p));
     }
     EXPECT_TRUE(EncodeDateTime({2000, 2, 29, 23, 59, 59}));

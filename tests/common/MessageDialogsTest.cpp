@@ -18,10 +18,18 @@ TEST(MessageDialogs, ButtonsStandInOrderWithTheirDefaultAndCancel) {
         B cancelButton;
     } cases[] = {
         {"OK", {B::mbOK}, {B::mbOK}, B::mbOK, B::mbOK},
-        {"Yes No Cancel", {B::mbCancel, B::mbNo, B::mbYes}, {B::mbYes, B::mbNo, B::mbCancel}, B::mbYes, B::mbCancel},
+        {"Yes No Cancel",
+         {B::mbCancel, B::mbNo, B::mbYes},
+         {B::mbYes, B::mbNo, B::mbCancel},
+         B::mbYes,
+         B::mbCancel},
         {"Yes No", {B::mbNo, B::mbYes}, {B::mbYes, B::mbNo}, B::mbYes, B::mbNo},
         {"OK Cancel", {B::mbCancel, B::mbOK}, {B::mbOK, B::mbCancel}, B::mbOK, B::mbCancel},
-        {"all four", {B::mbOK, B::mbCancel, B::mbNo, B::mbYes}, {B::mbYes, B::mbNo, B::mbOK, B::mbCancel}, B::mbOK, B::mbCancel},
+        {"all four",
+         {B::mbOK, B::mbCancel, B::mbNo, B::mbYes},
+         {B::mbYes, B::mbNo, B::mbOK, B::mbCancel},
+         B::mbOK,
+         B::mbCancel},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,9 +88,9 @@ TEST(MessageDialogs, StandardErrorPresenterWritesAndAnswersForTheUser) {
     TStderrMessagePresenter presenter(out);
     IMessagePresenter* previous = SetMessagePresenter(&presenter);
     ShowMessageBox("Heading\r\nA&&B");
-    EXPECT_EQ(ShowMessageDialog("Delete?", TMsgDlgType::mtConfirmation,
-                                {B::mbYes, B::mbNo, B::mbCancel}),
-              B::mbYes);
+    EXPECT_EQ(
+        ShowMessageDialog("Delete?", TMsgDlgType::mtConfirmation, {B::mbYes, B::mbNo, B::mbCancel}),
+        B::mbYes);
     EXPECT_EQ(ShowMessageDialog("slow", TMsgDlgType::mtCustom, {B::mbYes, B::mbNo}), B::mbYes);
     EXPECT_EQ(ShowMessageDialog("note", TMsgDlgType::mtInformation, {B::mbOK}), B::mbOK);
     SetMessagePresenter(previous);

@@ -17,7 +17,7 @@ TEST(Win1256, KnownLetters) {
     struct Case {
         std::uint8_t byte;
         const char* utf8;
-    } cases[] = {{0xED, "ي"}, {0x98, "ک"}, {0x81, "پ"}, {0x8D, "چ"}, {0x90, "گ"},
+    } cases[] = {{0xED, "ي"}, {0x98, "ک"},      {0x81, "پ"},      {0x8D, "چ"}, {0x90, "گ"},
                  {0xC7, "ا"}, {0xFD, "\u200E"}, {0x9D, "\u200C"}, {0x80, "€"}, {'A', "A"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.byte));

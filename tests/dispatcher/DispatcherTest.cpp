@@ -100,8 +100,10 @@ TEST_F(DispatcherTest, ChangedListIsReloadedAndTheRequestSentAgain) {
     std::uint16_t stamp = 0x1234;
     TFakeServer server([&](const TWireHeader& h, const Bytes& d) -> Bytes {
         if (h.RequestCode == 1) {
-            return stamp == 0x1234 ? DatabaseListReply({{100, 5, "FIVE"}, {101, 7, "SEVEN"}, {102, 9, "NINE"}}, stamp)
-                                   : DatabaseListReply({{200, 7, "SEVEN-B"}, {201, 11, "ELEVEN"}}, stamp);
+            return stamp == 0x1234
+                       ? DatabaseListReply({{100, 5, "FIVE"}, {101, 7, "SEVEN"}, {102, 9, "NINE"}},
+                                           stamp)
+                       : DatabaseListReply({{200, 7, "SEVEN-B"}, {201, 11, "ELEVEN"}}, stamp);
         }
         if (h.RequestCode == 369 && changes++ == 0) {
             stamp = 0x1235;
@@ -130,17 +132,18 @@ TEST_F(DispatcherTest, ChangedListIsReloadedAndTheRequestSentAgain) {
 }
 
 TEST_F(DispatcherTest, AListThatNeverSettlesEndsTheRequest) {
-    TFakeServer server(Admitting({{1, 1, "ONE"}}, 3, [](const TWireHeader&, const Bytes&) {
-        return ServerErrorReply(5);
-    }));
+    TFakeServer server(Admitting(
+        {{1, 1, "ONE"}}, 3, [](const TWireHeader&, const Bytes&) { return ServerErrorReply(5); }));
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
     TLocConnList list;
     EXPECT_EQ(GetLocalConnList(1, list), kExchangeFailed);
-    EXPECT_EQ(recorder_.Texts(),
-              std::vector<std::string>{"Client Internal Error Number 265 (Request Execution Aborted)."});
+    EXPECT_EQ(
+        recorder_.Texts(),
+        std::vector<std::string>{"Client Internal Error Number 265 (Request Execution Aborted)."});
     const auto codes = server.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 368), kMaxListReloads);
-    EXPECT_NE(Log().find("Database list changed 8 times in a row while executing request 368."), std::string::npos);
+    EXPECT_NE(Log().find("Database list changed 8 times in a row while executing request 368."),
+              std::string::npos);
 }
 
 TEST_F(DispatcherTest, WithoutAServerNothingIsSent) {
@@ -149,14 +152,43 @@ TEST_F(DispatcherTest, WithoutAServerNothingIsSent) {
         std::function<std::uint16_t()> call;
         const char* text;
     } cases[] = {
-        {"locals", [] { TLocConnList l; return GetLocalConnList(1, l); }, "Client Internal Error Number 265 (Request Execution Aborted)."},
-        {"kill-local", [] { return DeleteLocalConn(1, "x", 1); }, "Client Internal Error Number 266 (Request Execution Aborted)."},
-        {"webs", [] { TWebConnList l; return GetWebConnList(1, l); }, "Client Internal Error Number 267 (Request Execution Aborted)."},
-        {"kill-web", [] { return DeleteWebConn(1, 1); }, "Client Internal Error Number 268 (Request Execution Aborted)."},
-        {"databases", [] { TDBList l; return GetDBList(1, l); }, "Client Internal Error Number 269 (Request Execution Aborted)."},
-        {"status", [] { TServerStatusBlock b; return GetServerStatus(1, b); }, "Client Internal Error Number 270 (Request Execution Aborted)."},
-        {"log", [] { std::uint8_t buf[16]; std::uint16_t n; return ReadServerErrorLog(1, buf, 16, 0, n); }, "Client Internal Error Number 271 (Request Execution Aborted)."},
-        {"clear", [] { return ClearServerErrorLog(1); }, "Client Internal Error Number 272 (Request Execution Aborted)."},
+        {"locals",
+         [] {
+             TLocConnList l;
+             return GetLocalConnList(1, l);
+         },
+         "Client Internal Error Number 265 (Request Execution Aborted)."},
+        {"kill-local", [] { return DeleteLocalConn(1, "x", 1); },
+         "Client Internal Error Number 266 (Request Execution Aborted)."},
+        {"webs",
+         [] {
+             TWebConnList l;
+             return GetWebConnList(1, l);
+         },
+         "Client Internal Error Number 267 (Request Execution Aborted)."},
+        {"kill-web", [] { return DeleteWebConn(1, 1); },
+         "Client Internal Error Number 268 (Request Execution Aborted)."},
+        {"databases",
+         [] {
+             TDBList l;
+             return GetDBList(1, l);
+         },
+         "Client Internal Error Number 269 (Request Execution Aborted)."},
+        {"status",
+         [] {
+             TServerStatusBlock b;
+             return GetServerStatus(1, b);
+         },
+         "Client Internal Error Number 270 (Request Execution Aborted)."},
+        {"log",
+         [] {
+             std::uint8_t buf[16];
+             std::uint16_t n;
+             return ReadServerErrorLog(1, buf, 16, 0, n);
+         },
+         "Client Internal Error Number 271 (Request Execution Aborted)."},
+        {"clear", [] { return ClearServerErrorLog(1); },
+         "Client Internal Error Number 272 (Request Execution Aborted)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,20 +208,39 @@ TEST_F(DispatcherTest, ConnectFailuresAreToldInTheDialogsWords) {
         TFakeServer::THandler handler;
         std::string text;
     } cases[] = {
-        {"wrong password", [](const TWireHeader& h, const Bytes&) {
-             return h.RequestCode == 20 ? SecurityReply() : LoginReply(false); },
+        {"wrong password",
+         [](const TWireHeader& h, const Bytes&) {
+             return h.RequestCode == 20 ? SecurityReply() : LoginReply(false);
+         },
          "Could not login to this server. Check administrator password."},
-        {"account busy", [](const TWireHeader& h, const Bytes&) {
-             return h.RequestCode == 20 ? SecurityReply() : LoginReply(false, 1); },
-         "Could not login to this server. Administrator account in this server is single entry and anotheruser is currently using it."},
-        {"login not answered", [](const TWireHeader& h, const Bytes&) {
-             return h.RequestCode == 20 ? SecurityReply() : Bytes{}; },
+        {"account busy",
+         [](const TWireHeader& h, const Bytes&) {
+             return h.RequestCode == 20 ? SecurityReply() : LoginReply(false, 1);
+         },
+         "Could not login to this server. Administrator account in this server is single entry and "
+         "anotheruser is currently using it."},
+        {"login not answered",
+         [](const TWireHeader& h, const Bytes&) {
+             return h.RequestCode == 20 ? SecurityReply() : Bytes{};
+         },
          "Could not login to this server. Check administrator password."},
-        {"version 5.1", [](const TWireHeader&, const Bytes&) {
-             TWireHeader r; r.ReplyCode = 1; r.Value = 162; r.Param = 0x0501; return MakeReply(r, {}); },
+        {"version 5.1",
+         [](const TWireHeader&, const Bytes&) {
+             TWireHeader r;
+             r.ReplyCode = 1;
+             r.Value = 162;
+             r.Param = 0x0501;
+             return MakeReply(r, {});
+         },
          "You need client programs version 5.1 or higher to connect to this server!"},
-        {"version 5.10", [](const TWireHeader&, const Bytes&) {
-             TWireHeader r; r.ReplyCode = 1; r.Value = 162; r.Param = 0xFFFF050A; return MakeReply(r, {}); },
+        {"version 5.10",
+         [](const TWireHeader&, const Bytes&) {
+             TWireHeader r;
+             r.ReplyCode = 1;
+             r.Value = 162;
+             r.Param = 0xFFFF050A;
+             return MakeReply(r, {});
+         },
          "You need client programs version 5.10 or higher to connect to this server!"},
         {"security refused", [](const TWireHeader&, const Bytes&) { return ServerErrorReply(7); },
          "Could not connect to this server. Check server ip address and port number."},
@@ -212,7 +263,8 @@ TEST_F(DispatcherTest, ConnectFailuresAreToldInTheDialogsWords) {
     }
     EXPECT_FALSE(ConnectAndLoginTcp(kLoopback, closedPort, "pw"));
     EXPECT_EQ(recorder_.Texts(),
-              std::vector<std::string>{"Could not connect to this server. Verify server ip address and port number."});
+              std::vector<std::string>{
+                  "Could not connect to this server. Verify server ip address and port number."});
     EXPECT_NE(Log().find("Connect Failed"), std::string::npos);
 }
 
@@ -245,7 +297,8 @@ TEST_F(DispatcherTest, DatabaseTableHolds250) {
     EXPECT_EQ(RequestDispatcher->DatabaseCount, 250);
     EXPECT_TRUE(recorder_.Messages().empty());
     RequestDispatcher->AddDatabase(2, {1, 1, 0, "LAST", ""});
-    EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{"Too many databases are defined in local servers."});
+    EXPECT_EQ(recorder_.Texts(),
+              std::vector<std::string>{"Too many databases are defined in local servers."});
     EXPECT_EQ(RequestDispatcher->DatabaseCount, 250);
 
     std::string text;

@@ -17,8 +17,7 @@ class TFakeServer {
 public:
     using THandler = std::function<Bytes(const TWireHeader&, const Bytes&)>;
     explicit TFakeServer(THandler handler)
-        : handler_(std::move(handler)),
-          peer_([this](TPeerConnection& c) { Serve(c); }, 4) {}
+        : handler_(std::move(handler)), peer_([this](TPeerConnection& c) { Serve(c); }, 4) {}
 
     std::uint16_t Port() const { return peer_.Port(); }
     std::vector<TReceived> Received() {
@@ -61,7 +60,8 @@ private:
 };
 
 // Replies that a correct server gives.
-inline Bytes SecurityReply(const std::string& center = "Central Library", const std::string& server = "MAIN") {
+inline Bytes SecurityReply(const std::string& center = "Central Library",
+                           const std::string& server = "MAIN") {
     Bytes d;
     PutShortString(d, center);
     PutShortString(d, "Centre text");

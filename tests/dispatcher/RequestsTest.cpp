@@ -24,21 +24,22 @@ protected:
         std::filesystem::create_directory(folder_.Path() + "TEMP");
         ASSERT_TRUE(CreateRequestDispatcher());
         UseFarsiMessages = false;
-        server_ = std::make_unique<TFakeServer>([this](const TWireHeader& h, const Bytes& d) -> Bytes {
-            switch (h.RequestCode) {
-            case 20:
-                return SecurityReply();
-            case 18:
-                return LoginReply(true);
-            case 1:
-                return DatabaseListReply({{100, 7, "SEVEN"}, {101, 8, ""}}, 1);
-            default: {
-                std::lock_guard<std::mutex> lock(mutex_);
-                lastRequest_ = {h, d};
-                return reply_;
-            }
-            }
-        });
+        server_ =
+            std::make_unique<TFakeServer>([this](const TWireHeader& h, const Bytes& d) -> Bytes {
+                switch (h.RequestCode) {
+                case 20:
+                    return SecurityReply();
+                case 18:
+                    return LoginReply(true);
+                case 1:
+                    return DatabaseListReply({{100, 7, "SEVEN"}, {101, 8, ""}}, 1);
+                default: {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    lastRequest_ = {h, d};
+                    return reply_;
+                }
+                }
+            });
         ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server_->Port(), "pw"));
     }
     void TearDown() override {
@@ -70,15 +71,16 @@ protected:
     std::unique_ptr<TFakeServer> server_;
 };
 
-void PutLocal(Bytes& d, const std::string& user, std::int32_t securityNum, std::uint16_t resultsOnWire,
-              std::uint8_t day = 17) {
+void PutLocal(Bytes& d, const std::string& user, std::int32_t securityNum,
+              std::uint16_t resultsOnWire, std::uint8_t day = 17) {
     PutShortString(d, user);
     PutLong(d, securityNum);
     PutByte(d, 0x83);
     PutLong(d, 1000);
     PutWord(d, 3);
     PutWord(d, resultsOnWire);
-    for (std::uint8_t b : {std::uint8_t{104}, std::uint8_t{4}, day, std::uint8_t{14}, std::uint8_t{3}, std::uint8_t{22}})
+    for (std::uint8_t b : {std::uint8_t{104}, std::uint8_t{4}, day, std::uint8_t{14},
+                           std::uint8_t{3}, std::uint8_t{22}})
         PutByte(d, b);
     for (std::uint8_t b : {104, 4, 18, 9, 0, 0})
         PutByte(d, b);
@@ -136,8 +138,10 @@ TEST_F(RequestsTest, ServerErrorIsShownAndTheListStaysEmpty) {
     list.emplace_back();
     EXPECT_EQ(GetLocalConnList(1, list), kExchangeFailed);
     EXPECT_TRUE(list.empty());
-    EXPECT_EQ(recorder_.Texts(),
-              std::vector<std::string>{"Server Error Number 119\r\nAccess denied. You need another user name and password."});
+    EXPECT_EQ(
+        recorder_.Texts(),
+        std::vector<std::string>{
+            "Server Error Number 119\r\nAccess denied. You need another user name and password."});
 }
 
 TEST_F(RequestsTest, NoRoomForTheRecordsIsOutOfMemory) {
@@ -164,7 +168,8 @@ TEST_F(RequestsTest, WebConnectionsAndTheirDelete) {
     ASSERT_EQ(GetWebConnList(1, list), kExchangeDone);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[1].UserId, -6);
-    EXPECT_EQ(FormatDisplayDateTime(*DecodeServerDateTime(list[1].LastAccessTime)), "2024/12/10 08:30:00");
+    EXPECT_EQ(FormatDisplayDateTime(*DecodeServerDateTime(list[1].LastAccessTime)),
+              "2024/12/10 08:30:00");
 
     Reply(0, {});
     ASSERT_EQ(DeleteWebConn(1, -6), kExchangeDone);
@@ -270,14 +275,16 @@ TEST_F(RequestsTest, ErrorLogIsReadInChunksUntilAnEmptyOne) {
         const std::size_t n = std::min<std::size_t>(h.Value, log.size() - from);
         TWireHeader r;
         r.Value = static_cast<std::uint16_t>(n);
-        return MakeReply(r, Bytes(log.begin() + static_cast<long>(from), log.begin() + static_cast<long>(from + n)));
+        return MakeReply(r, Bytes(log.begin() + static_cast<long>(from),
+                                  log.begin() + static_cast<long>(from + n)));
     });
     FreeRequestDispatcher();
     ASSERT_TRUE(CreateRequestDispatcher());
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, logServer.Port(), "pw"));
     std::string text;
     ASSERT_EQ(ReadWholeServerErrorLog(1, text), kExchangeDone);
-    EXPECT_EQ(asked, (std::vector<std::pair<std::uint16_t, std::int32_t>>{{4096, 0}, {4096, 4096}}));
+    EXPECT_EQ(asked,
+              (std::vector<std::pair<std::uint16_t, std::int32_t>>{{4096, 0}, {4096, 4096}}));
     std::string expected;
     for (char c : log)
         expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
@@ -286,7 +293,9 @@ TEST_F(RequestsTest, ErrorLogIsReadInChunksUntilAnEmptyOne) {
     // A limit far below the log stops the reading with a message.
     recorder_.Clear();
     ASSERT_EQ(ReadWholeServerErrorLog(1, text, 100), kExchangeDone);
-    EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{"Server error log is too large. Only its first 0 MB are shown."});
+    EXPECT_EQ(
+        recorder_.Texts(),
+        std::vector<std::string>{"Server error log is too large. Only its first 0 MB are shown."});
 }
 
 TEST_F(RequestsTest, ChunkLengthNeverExceedsTheData) {
@@ -312,11 +321,16 @@ TEST(ValueRules, LocalStatusTexts) {
         std::uint16_t flags;
         const char* text;
     } cases[] = {
-        {0, 0, "Waiting for job"},          {1, 0, "Processing job"},
-        {2, 0, "Waiting for job be done"},  {0x83, 0, "Replying request"},
-        {4, 0, "Terminated"},               {5, 0, "Invalid Status"},
-        {0x7F, 0, "Invalid Status"},        {0, 3, "Captured DB Id 42"},
-        {0, 2, "Captured User Mngr"},       {0, 4, "Captured Text Bank Id 6"},
+        {0, 0, "Waiting for job"},
+        {1, 0, "Processing job"},
+        {2, 0, "Waiting for job be done"},
+        {0x83, 0, "Replying request"},
+        {4, 0, "Terminated"},
+        {5, 0, "Invalid Status"},
+        {0x7F, 0, "Invalid Status"},
+        {0, 3, "Captured DB Id 42"},
+        {0, 2, "Captured User Mngr"},
+        {0, 4, "Captured Text Bank Id 6"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -338,7 +352,8 @@ TEST(ValueRules, LocalStatusTexts) {
 }
 
 TEST(ValueRules, ServerDateTimes) {
-    EXPECT_EQ(FormatDisplayDateTime(*DecodeServerDateTime({104, 4, 17, 14, 3, 22})), "2004/05/17 14:03:22");
+    EXPECT_EQ(FormatDisplayDateTime(*DecodeServerDateTime({104, 4, 17, 14, 3, 22})),
+              "2004/05/17 14:03:22");
     EXPECT_FALSE(DecodeServerDateTime({104, 4, 0, 0, 0, 0}));
     EXPECT_FALSE(DecodeServerDateTime({104, 12, 1, 0, 0, 0}));
     EXPECT_FALSE(DecodeServerDateTime({104, 1, 30, 0, 0, 0}));
@@ -405,11 +420,17 @@ TEST(ConnectFields, SpxValidationInOrder) {
         const char* message;
     } cases[] = {
         {{"", "", ""}, TSpxField::NetworkNum, "Network Number is not Entered..."},
-        {{"    ", "1", "4545"}, TSpxField::NetworkNum, "Invalid (non-hex) character in Network Number..."},
+        {{"    ", "1", "4545"},
+         TSpxField::NetworkNum,
+         "Invalid (non-hex) character in Network Number..."},
         {{"A1B2", "", "4545"}, TSpxField::NodeNum, "Node Number is not Entered..."},
-        {{"A1B2", "1g", "4545"}, TSpxField::NodeNum, "Invalid (non-hex) character in Node Number..."},
+        {{"A1B2", "1g", "4545"},
+         TSpxField::NodeNum,
+         "Invalid (non-hex) character in Node Number..."},
         {{"A1B2", "1", ""}, TSpxField::SocketNum, "Socket Number is not Entered..."},
-        {{"A1B2", "1", "45 5"}, TSpxField::SocketNum, "Invalid (non-hex) character in Socket Number..."},
+        {{"A1B2", "1", "45 5"},
+         TSpxField::SocketNum,
+         "Invalid (non-hex) character in Socket Number..."},
         {{"a1b2", "1", "4545"}, TSpxField::None, ""},
     };
     for (const Case& c : cases) {

@@ -35,7 +35,8 @@ TEST_F(ServerErrorBoxes, HeadingAndTextInBothLanguages) {
         {0, false, "Server Error Number 0"},
         {222, false, "Server Error Number 222"},
         {1, false, "Server Error Number 1\r\nServer out of memory."},
-        {119, false, "Server Error Number 119\r\nAccess denied. You need another user name and password."},
+        {119, false,
+         "Server Error Number 119\r\nAccess denied. You need another user name and password."},
         {221, false, "Server Error Number 221\r\nUsers Repository Information file not found."},
         {65535, false, "Server Error Number 65535"},
     };
@@ -61,9 +62,10 @@ TEST_F(ServerErrorBoxes, Number65000ShowsNothing) {
 TEST_F(ServerErrorBoxes, ClientInternalErrorAndOutOfMemory) {
     ShowClientInternalError(265);
     ShowOutOfMemory();
-    EXPECT_EQ(recorder_.Texts(), (std::vector<std::string>{
-                                     "Client Internal Error Number 265 (Request Execution Aborted).",
-                                     "Out of Memory."}));
+    EXPECT_EQ(
+        recorder_.Texts(),
+        (std::vector<std::string>{"Client Internal Error Number 265 (Request Execution Aborted).",
+                                  "Out of Memory."}));
 }
 
 TEST(ServerErrorTable, EveryTextFitsTheBoxAndTheCodePage) {
@@ -92,16 +94,21 @@ TEST(ServerErrorTable, EveryTextFitsTheBoxAndTheCodePage) {
 }
 
 TEST(ServerErrorTable, RowsWithTheirOwnForm) {
-    EXPECT_STREQ(ServerErrorMessages[4].Farsi, "عدم تطابق درخواست با نسخه سرور (RequestVersionMismatch).");
+    EXPECT_STREQ(ServerErrorMessages[4].Farsi,
+                 "عدم تطابق درخواست با نسخه سرور (RequestVersionMismatch).");
     EXPECT_STREQ(ServerErrorMessages[6].Farsi, "درخواست مفهوم نيست (UnknownCommand)");
     EXPECT_STREQ(ServerErrorMessages[7].Farsi, "فايل اصلي پايگاه (MASTER.DAT) يافت نشد.");
     EXPECT_STREQ(ServerErrorMessages[9].Farsi, "فايل يافت نشد.");
-    EXPECT_STREQ(ServerErrorMessages[161].Farsi, "براي اتصال به اين سرور احتياج به مرورگر با نسخه بالاتر داريد.");
+    EXPECT_STREQ(ServerErrorMessages[161].Farsi,
+                 "براي اتصال به اين سرور احتياج به مرورگر با نسخه بالاتر داريد.");
     for (const int n : {43, 183})
-        EXPECT_NE(std::string(ServerErrorMessages[n - 1].Farsi).find("\u200E???"), std::string::npos) << n;
+        EXPECT_NE(std::string(ServerErrorMessages[n - 1].Farsi).find("\u200E???"),
+                  std::string::npos)
+            << n;
     const std::string row140 = ServerErrorMessages[139].Farsi;
     EXPECT_EQ(row140.substr(row140.size() - 2), ". ");
-    EXPECT_STREQ(ServerErrorMessages[59].English, "\"Append file convert\" defintion file not found.");
+    EXPECT_STREQ(ServerErrorMessages[59].English,
+                 "\"Append file convert\" defintion file not found.");
 }
 
 class ErrorLog : public ::testing::Test {

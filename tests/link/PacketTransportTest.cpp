@@ -175,7 +175,8 @@ TEST_F(PacketTransportTest, PayloadGoesOutInNumberedChunks) {
             EXPECT_EQ(h.PacketIndex, i);
             EXPECT_EQ(h.PacketCount, c.packets);
             EXPECT_EQ(h.DataLength, c.length);
-            EXPECT_EQ(h.Serial, static_cast<std::uint16_t>(serialBefore + 1)) << "one number per request";
+            EXPECT_EQ(h.Serial, static_cast<std::uint16_t>(serialBefore + 1))
+                << "one number per request";
             received.insert(received.end(), packets[i].begin() + 26, packets[i].end());
         }
         received.resize(c.length);
@@ -184,7 +185,8 @@ TEST_F(PacketTransportTest, PayloadGoesOutInNumberedChunks) {
             // The packet buffer is zeroed once per request: past its one byte, the last
             // packet's data area repeats the packet before it.
             EXPECT_EQ(packets[1][26], payload[508]);
-            EXPECT_TRUE(std::equal(packets[1].begin() + 27, packets[1].end(), packets[0].begin() + 27));
+            EXPECT_TRUE(
+                std::equal(packets[1].begin() + 27, packets[1].end(), packets[0].begin() + 27));
         }
     }
 }
@@ -298,7 +300,8 @@ TEST_F(PacketTransportTest, MalformedRepliesFailAndKeepTheStreamInStep) {
         const char* report;
     } cases[] = {
         {"packet count 0", 0, 0, "Reply with Packet Count 0 for request 372"},
-        {"negative length", 0xFFFFFF00u, 2, "Reply Data Length 4294967040 does not fit in 2 packets"},
+        {"negative length", 0xFFFFFF00u, 2,
+         "Reply Data Length 4294967040 does not fit in 2 packets"},
         {"length beyond the packets", 1017, 2, "Reply Data Length 1017 does not fit in 2 packets"},
     };
     for (const Case& c : cases) {
@@ -436,7 +439,8 @@ TEST_F(PacketTransportTest, LargeReplySpillsAndReadsBackWhole) {
     Bytes back(data.size());
     std::int32_t cursor = 1;
     for (std::size_t at = 0; at < data.size(); at += 60000)
-        ReadBytes(r.Data.get(), cursor, static_cast<std::uint16_t>(std::min<std::size_t>(60000, data.size() - at)),
+        ReadBytes(r.Data.get(), cursor,
+                  static_cast<std::uint16_t>(std::min<std::size_t>(60000, data.size() - at)),
                   back.data() + at);
     EXPECT_EQ(back, data);
     r.Data.reset();

@@ -24,7 +24,9 @@ protected:
         ReportProc = nullptr;
         SetAllocationLimitForTesting(-1);
     }
-    std::string TempName(int n) const { return folder_.Path() + "TEMP/RCVB" + std::to_string(n) + ".T"; }
+    std::string TempName(int n) const {
+        return folder_.Path() + "TEMP/RCVB" + std::to_string(n) + ".T";
+    }
 
     // A buffer filled as the packet receiver fills it: chunk by chunk in index order, then
     // flushed. Byte k holds k mod 251.

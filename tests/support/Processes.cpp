@@ -80,7 +80,8 @@ TPeerProcess::~TPeerProcess() {
 }
 
 TCommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
-                          const std::map<std::string, std::string>& environment, int timeoutSeconds) {
+                          const std::map<std::string, std::string>& environment,
+                          int timeoutSeconds) {
     TCommandResult result;
     char outName[] = "/tmp/zephran-out-XXXXXX";
     char errName[] = "/tmp/zephran-err-XXXXXX";

@@ -134,7 +134,9 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Get16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t Get32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
            (std::uint32_t{p[3]} << 24);
@@ -191,7 +193,8 @@ Bytes MakeReply(TWireHeader header, const Bytes& data) {
     return out;
 }
 
-Bytes MakeRegistration(std::uint32_t connectionId, std::uint8_t serverTag, std::uint16_t replyCode) {
+Bytes MakeRegistration(std::uint32_t connectionId, std::uint8_t serverTag,
+                       std::uint16_t replyCode) {
     TWireHeader h;
     h.Param = connectionId;
     h.Value = serverTag;
@@ -199,7 +202,9 @@ Bytes MakeRegistration(std::uint32_t connectionId, std::uint8_t serverTag, std::
     return MakePacket(h);
 }
 
-void PutByte(Bytes& b, std::uint8_t v) { b.push_back(v); }
+void PutByte(Bytes& b, std::uint8_t v) {
+    b.push_back(v);
+}
 void PutWord(Bytes& b, std::uint16_t v) {
     b.push_back(static_cast<std::uint8_t>(v));
     b.push_back(static_cast<std::uint8_t>(v >> 8));

@@ -16,7 +16,8 @@ using Bytes = std::vector<std::uint8_t>;
 class TPeerConnection {
 public:
     // Reads give up early once `stop` is set (the peer is being destroyed).
-    explicit TPeerConnection(int fd, const std::atomic<bool>* stop = nullptr) : fd_(fd), stop_(stop) {}
+    explicit TPeerConnection(int fd, const std::atomic<bool>* stop = nullptr)
+        : fd_(fd), stop_(stop) {}
     // Reads exactly n bytes; fewer when the other side closed or nothing came in time.
     Bytes ReadExactly(std::size_t n, int timeoutMs = 10000);
     // One request of the console: its packets, as many as its first header announces.
@@ -70,7 +71,8 @@ TWireHeader ParseHeader(const Bytes& packet);
 // A whole reply: `data` cut into as many packets as needed (at least one).
 Bytes MakeReply(TWireHeader header, const Bytes& data);
 // The registration packet that assigns `connectionId`.
-Bytes MakeRegistration(std::uint32_t connectionId, std::uint8_t serverTag, std::uint16_t replyCode = 1);
+Bytes MakeRegistration(std::uint32_t connectionId, std::uint8_t serverTag,
+                       std::uint16_t replyCode = 1);
 
 // Little-endian writers for building reply data.
 void PutByte(Bytes& b, std::uint8_t v);
