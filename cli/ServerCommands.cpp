@@ -209,47 +209,62 @@ bool Info(TCliContext& ctx) {
     return true;
 }
 
+json LocalConnectionJson(const TLocConnInfo& c, std::size_t n) {
+    const std::string where = "connection " + std::to_string(n + 1) + " (" + Text(c.UserName) + ")";
+    json results = json::array();
+    for (const TLocConnResult& r : c.Results)
+        results.push_back({{"kind", r.Kind},
+                           {"kind_text", ResultKindName(r.Kind)},
+                           {"db_handle", r.DBHandle},
+                           {"db_name", Text(ResultDatabaseName(1, r.DBHandle))},
+                           {"lifetime", r.Lifetime},
+                           {"description", LifetimeText(r.Lifetime)}});
+    return {{"user_name", Text(c.UserName)},
+            {"security_num", c.SecurityNum},
+            {"status", c.Status},
+            {"status_text", LocalConnStatusText(c)},
+            {"requests_count", c.RequestsCount},
+            {"async_requests", c.ASyncRequests},
+            {"results_count", c.ResultsCount},
+            {"connect_time", TimeValue(c.ConnectTime, "connect_time of " + where)},
+            {"last_request_time", TimeValue(c.LastRequestTime, "last_request_time of " + where)},
+            {"capture_flags", c.CaptureFlags},
+            {"captured_db_id", c.CapturedDBId},
+            {"captured_text_bank_id", c.CapturedTextBankId},
+            {"results", std::move(results)}};
+}
+
+// A list of many records is written one record at a time, so that the output never holds
+// the whole document in memory.
+template <typename List, typename ToJson>
+void StreamJsonList(const char* key, const List& list, ToJson toJson) {
+    std::string out = std::string("{\n  \"") + key + "\": [";
+    for (std::size_t n = 0; n < list.size(); ++n) {
+        out += n == 0 ? "\n    " : ",\n    ";
+        for (char c : toJson(list[n], n).dump(2, ' ', false, json::error_handler_t::replace)) {
+            out.push_back(c);
+            if (c == '\n')
+                out += "    ";
+        }
+        std::cout << out;
+        out.clear();
+    }
+    std::cout << (list.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}
+
 bool Locals(TCliContext& ctx) {
     TLocConnList list;
     if (GetLocalConnList(1, list) != kExchangeDone)
         return false;
-    json connections = json::array();
-    for (std::size_t n = 0; n < list.size(); ++n) {
-        const TLocConnInfo& c = list[n];
-        const std::string where =
-            "connection " + std::to_string(n + 1) + " (" + Text(c.UserName) + ")";
-        json results = json::array();
-        for (const TLocConnResult& r : c.Results)
-            results.push_back({{"kind", r.Kind},
-                               {"kind_text", ResultKindName(r.Kind)},
-                               {"db_handle", r.DBHandle},
-                               {"db_name", Text(ResultDatabaseName(1, r.DBHandle))},
-                               {"lifetime", r.Lifetime},
-                               {"description", LifetimeText(r.Lifetime)}});
-        connections.push_back(
-            {{"user_name", Text(c.UserName)},
-             {"security_num", c.SecurityNum},
-             {"status", c.Status},
-             {"status_text", LocalConnStatusText(c)},
-             {"requests_count", c.RequestsCount},
-             {"async_requests", c.ASyncRequests},
-             {"results_count", c.ResultsCount},
-             {"connect_time", TimeValue(c.ConnectTime, "connect_time of " + where)},
-             {"last_request_time", TimeValue(c.LastRequestTime, "last_request_time of " + where)},
-             {"capture_flags", c.CaptureFlags},
-             {"captured_db_id", c.CapturedDBId},
-             {"captured_text_bank_id", c.CapturedTextBankId},
-             {"results", std::move(results)}});
-    }
-    ReleaseLocalConnList(list);
     if (ctx.Json) {
-        PrintJson({{"connections", connections}});
+        StreamJsonList("connections", list, LocalConnectionJson);
         return true;
     }
     std::vector<std::vector<std::string>> rows = {{"USER NAME", "SECURITY NUM", "STATUS",
                                                    "REQUESTS", "ASYNC", "RESULTS", "CONNECT TIME",
                                                    "LAST REQUEST TIME"}};
-    for (const json& c : connections)
+    for (std::size_t n = 0; n < list.size(); ++n) {
+        const json c = LocalConnectionJson(list[n], n);
         rows.push_back({c["user_name"].get<std::string>(),
                         std::to_string(c["security_num"].get<std::int32_t>()),
                         c["status_text"].get<std::string>(),
@@ -257,16 +272,17 @@ bool Locals(TCliContext& ctx) {
                         std::to_string(c["async_requests"].get<int>()),
                         std::to_string(c["results_count"].get<int>()), TimeText(c["connect_time"]),
                         TimeText(c["last_request_time"])});
+    }
     PrintTable(rows);
-    for (const json& c : connections) {
-        if (c["results"].empty())
+    for (std::size_t n = 0; n < list.size(); ++n) {
+        const TLocConnInfo& c = list[n];
+        if (c.Results.empty())
             continue;
-        std::cout << "\nResult List of " << c["user_name"].get<std::string>() << " ("
-                  << c["security_num"].get<std::int32_t>() << ")\n";
+        std::cout << "\nResult List of " << Text(c.UserName) << " (" << c.SecurityNum << ")\n";
         std::vector<std::vector<std::string>> results = {{"KIND", "DATABASE", "DESCRIPTION"}};
-        for (const json& r : c["results"])
-            results.push_back({r["kind_text"].get<std::string>(), r["db_name"].get<std::string>(),
-                               r["description"].get<std::string>()});
+        for (const TLocConnResult& r : c.Results)
+            results.push_back({ResultKindName(r.Kind), Text(ResultDatabaseName(1, r.DBHandle)),
+                               LifetimeText(r.Lifetime)});
         PrintTable(results);
     }
     return true;

@@ -90,13 +90,17 @@ std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
         return kExchangeFailed;
     if (!r.Data)
         return kExchangeDone;
-    if (!Reserve(list, r.Value)) {
+    return DecodeLocalConnList(r.Data.get(), r.Value, list) ? kExchangeDone : kExchangeFailed;
+}
+
+bool DecodeLocalConnList(TReplyBuffer* b, std::uint16_t count, TLocConnList& list) {
+    ReleaseLocalConnList(list);
+    if (!Reserve(list, count)) {
         ShowOutOfMemory();
-        return kExchangeFailed;
+        return false;
     }
-    TReplyBuffer* b = r.Data.get();
     std::int32_t cursor = 1;
-    for (int n = 0; n < r.Value; ++n) {
+    for (int n = 0; n < count; ++n) {
         TLocConnInfo& c = list.emplace_back();
         ReadShortString(b, c.UserName, 30, cursor);
         ReadLong(b, c.SecurityNum, cursor);
@@ -115,20 +119,33 @@ std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
             if (!Reserve(c.Results, c.ResultsCount)) {
                 ShowOutOfMemory();
                 ReleaseLocalConnList(list);
-                return kExchangeFailed;
+                return false;
             }
-            for (int i = 0; i < c.ResultsCount; ++i) {
-                TLocConnResult& res = c.Results.emplace_back();
-                ReadByte(b, res.Kind, cursor);
-                ReadWord(b, res.DBHandle, cursor);
-                ReadWord(b, res.Lifetime, cursor);
+            // The entries are read from the window in one piece when they are all there.
+            const std::int32_t bytes = 5 * c.ResultsCount;
+            if (const std::uint8_t* p = b->GetPointer(cursor, bytes)) {
+                c.Results.resize(c.ResultsCount);
+                for (TLocConnResult& res : c.Results) {
+                    res.Kind = p[0];
+                    res.DBHandle = static_cast<std::uint16_t>(p[1] | (p[2] << 8));
+                    res.Lifetime = static_cast<std::uint16_t>(p[3] | (p[4] << 8));
+                    p += 5;
+                }
+                cursor += bytes;
+            } else {
+                for (int i = 0; i < c.ResultsCount; ++i) {
+                    TLocConnResult& res = c.Results.emplace_back();
+                    ReadByte(b, res.Kind, cursor);
+                    ReadWord(b, res.DBHandle, cursor);
+                    ReadWord(b, res.Lifetime, cursor);
+                }
             }
         }
         // Entries beyond the kept ones are stepped over, so the next record starts in place.
         cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
             INT32_MAX, std::int64_t{cursor} + 5 * (onWire - c.ResultsCount)));
     }
-    return kExchangeDone;
+    return true;
 }
 
 std::uint16_t DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
@@ -154,19 +171,23 @@ std::uint16_t GetWebConnList(std::uint8_t serverIndex, TWebConnList& list) {
         return kExchangeFailed;
     if (!r.Data)
         return kExchangeDone;
-    if (!Reserve(list, r.Value)) {
+    return DecodeWebConnList(r.Data.get(), r.Value, list) ? kExchangeDone : kExchangeFailed;
+}
+
+bool DecodeWebConnList(TReplyBuffer* b, std::uint16_t count, TWebConnList& list) {
+    list.clear();
+    if (!Reserve(list, count)) {
         ShowOutOfMemory();
-        return kExchangeFailed;
+        return false;
     }
-    TReplyBuffer* b = r.Data.get();
     std::int32_t cursor = 1;
-    for (int n = 0; n < r.Value; ++n) {
+    for (int n = 0; n < count; ++n) {
         TWebConnInfo& w = list.emplace_back();
         ReadShortString(b, w.UserName, 30, cursor);
         ReadLong(b, w.UserId, cursor);
         ReadDateTime(b, w.LastAccessTime, cursor);
     }
-    return kExchangeDone;
+    return true;
 }
 
 std::uint16_t DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId) {
@@ -184,18 +205,22 @@ std::uint16_t GetDBList(std::uint8_t serverIndex, TDBList& list) {
         return kExchangeFailed;
     if (!r.Data)
         return kExchangeDone;
-    if (!Reserve(list, r.Value)) {
+    return DecodeDBList(r.Data.get(), r.Value, list) ? kExchangeDone : kExchangeFailed;
+}
+
+bool DecodeDBList(TReplyBuffer* b, std::uint16_t count, TDBList& list) {
+    ReleaseDBList(list);
+    if (!Reserve(list, count)) {
         ShowOutOfMemory();
-        return kExchangeFailed;
+        return false;
     }
-    TReplyBuffer* b = r.Data.get();
     std::int32_t cursor = 1;
     const auto fail = [&] {
         ShowOutOfMemory();
         ReleaseDBList(list);
-        return kExchangeFailed;
+        return false;
     };
-    for (int n = 0; n < r.Value; ++n) {
+    for (int n = 0; n < count; ++n) {
         TDBInfo& d = list.emplace_back();
         ReadWord(b, d.Id, cursor);
         std::string path;
@@ -234,7 +259,7 @@ std::uint16_t GetDBList(std::uint8_t serverIndex, TDBList& list) {
             ReadShortString(b, skipped, 0, cursor);
         }
     }
-    return kExchangeDone;
+    return true;
 }
 
 TServerStatusBlock DecodeStatusBlock(const std::uint8_t* p) {

@@ -98,6 +98,12 @@ std::uint16_t ClearServerErrorLog(std::uint8_t serverIndex);
 void ReleaseLocalConnList(TLocConnList& list);
 void ReleaseDBList(TDBList& list);
 
+// The decoders of the three list replies: `count` records from the reply data. False (with
+// "Out of Memory." shown and the list empty) when the records cannot be held.
+bool DecodeLocalConnList(TReplyBuffer* data, std::uint16_t count, TLocConnList& list);
+bool DecodeWebConnList(TReplyBuffer* data, std::uint16_t count, TWebConnList& list);
+bool DecodeDBList(TReplyBuffer* data, std::uint16_t count, TDBList& list);
+
 // "General Purpose" .. "Index Result" for kinds 0 to 13, "Unknown" for any other.
 std::string ResultKindName(std::uint8_t kind);
 

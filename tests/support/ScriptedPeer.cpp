@@ -155,7 +155,8 @@ Bytes MakePacket(const TWireHeader& h, const Bytes& data) {
     Put16(&p[20], h.PacketIndex);
     Put16(&p[22], h.ReplyCode);
     Put16(&p[24], h.Param2);
-    std::memcpy(p.data() + 26, data.data(), std::min<std::size_t>(data.size(), 508));
+    if (!data.empty())
+        std::memcpy(p.data() + 26, data.data(), std::min<std::size_t>(data.size(), 508));
     return p;
 }
 

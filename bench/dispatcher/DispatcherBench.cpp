@@ -1,0 +1,274 @@
+// Figures for the console requests against the reference server, each beside the plain work
+// it is measured against in the same run:
+//  - decoding a local connection list of about 33 MB against its transfer over loopback;
+//  - reading a 4 MB error log in 4096-byte chunks against a plain ping-pong of the same packets;
+//  - zephran-admin locals --json on 10000 connections with 50 results each: wall time and
+//    peak memory against the size of the decoded list.
+
+#include "ConnectLogin.h"
+#include "ConsoleRequests.h"
+#include "MessagePresenters.h"
+#include "RequestDispatcher.h"
+#include "ServerErrors.h"
+#include "ViewRules.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+std::string g_bin;
+
+// The reference server, started on a free port with a fixture.
+struct TServer {
+    pid_t Pid = -1;
+    int Port = 0;
+    explicit TServer(const std::string& fixture) {
+        int out[2];
+        if (::pipe(out) != 0)
+            return;
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            const std::string program = g_bin + "zephran-testserver";
+            ::execl(program.c_str(), program.c_str(), "--fixture", fixture.c_str(), "--port", "0",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string line;
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n')
+            line.push_back(c);
+        ::close(out[0]);
+        const auto colon = line.rfind(':');
+        if (colon != std::string::npos)
+            Port = std::atoi(line.c_str() + colon + 1);
+    }
+    ~TServer() {
+        if (Pid > 0) {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+};
+
+bool Connect(const TServer& server) {
+    return ConnectAndLoginTcp({127, 0, 0, 1}, static_cast<std::uint16_t>(server.Port), "admin");
+}
+
+void Disconnect() {
+    RequestDispatcher->LogoutServer(1);
+    TServerSet one;
+    one.set(1);
+    RequestDispatcher->RemoveServers(one);
+}
+
+void DecodeAgainstTransfer() {
+    TServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-huge-locals.json");
+    if (!Connect(server))
+        return;
+    double transfer = 1e9;
+    double decode = 1e9;
+    std::size_t records = 0;
+    std::int32_t bytes = 0;
+    for (int run = 0; run < 3; ++run) {
+        TRequestRecord r;
+        r.Code = 368;
+        const auto t0 = Clock::now();
+        if (RequestDispatcher->ExecuteRequest(1, r) != kExchangeDone || !r.Data)
+            return;
+        const auto t1 = Clock::now();
+        TLocConnList list;
+        DecodeLocalConnList(r.Data.get(), r.Value, list);
+        const auto t2 = Clock::now();
+        transfer = std::min(transfer, Seconds(t1 - t0));
+        decode = std::min(decode, Seconds(t2 - t1));
+        records = list.size();
+        bytes = r.Data->Size();
+    }
+    Disconnect();
+    std::printf("local connection list of %.1f MB (%zu connections)\n", bytes / 1e6, records);
+    std::printf("  transfer over loopback: %8.1f ms\n", transfer * 1e3);
+    std::printf("  decoding:               %8.1f ms\n", decode * 1e3);
+    std::printf("  ratio decode/transfer: %.2f (target <= 0.50)\n", decode / transfer);
+}
+
+// Answers each 534-byte request with nine 534-byte packets, as a 4096-byte chunk travels.
+void PlainChunkPeer(int listenFd) {
+    const int c = ::accept(listenFd, nullptr, nullptr);
+    const int on = 1;
+    ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::uint8_t request[534];
+    std::uint8_t reply[9 * 534] = {};
+    for (;;) {
+        std::size_t got = 0;
+        while (got < sizeof request) {
+            const ssize_t n = ::recv(c, request + got, sizeof request - got, 0);
+            if (n <= 0) {
+                ::close(c);
+                return;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        if (::send(c, reply, sizeof reply, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof reply))
+            break;
+    }
+    ::close(c);
+}
+
+void ErrorLogAgainstPingPong() {
+    TServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-error-log.json");
+    if (!Connect(server))
+        return;
+    std::string text;
+    const auto t0 = Clock::now();
+    ReadWholeServerErrorLog(1, text);
+    const double link = Seconds(Clock::now() - t0);
+    Disconnect();
+    const int chunks = static_cast<int>((4000000 + 4095) / 4096) + 1; // and the empty one
+
+    const int l = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(l, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+    // The plain peer is a process of its own, as the reference server is.
+    const pid_t peer = ::fork();
+    if (peer == 0) {
+        PlainChunkPeer(l);
+        ::_exit(0);
+    }
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    const int on = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::uint8_t packet[534] = {};
+    std::uint8_t reply[9 * 534];
+    const auto p0 = Clock::now();
+    for (int i = 0; i < chunks; ++i) {
+        ::send(s, packet, sizeof packet, MSG_NOSIGNAL);
+        std::size_t got = 0;
+        while (got < sizeof reply) {
+            const ssize_t n = ::recv(s, reply + got, sizeof reply - got, 0);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+    }
+    const double plain = Seconds(Clock::now() - p0);
+    ::close(s);
+    ::waitpid(peer, nullptr, 0);
+    ::close(l);
+    std::printf("error log of %zu bytes in %d chunk requests\n", text.size(), chunks);
+    std::printf("  per chunk, console:          %8.1f us\n", link / chunks * 1e6);
+    std::printf("  per chunk, plain ping-pong:  %8.1f us\n", plain / chunks * 1e6);
+    std::printf("  ratio console/plain: %.2f (target <= 1.30)\n", link / plain);
+}
+
+struct TRun {
+    double Seconds = 0;
+    long PeakKb = 0;
+    int Status = -1;
+};
+
+TRun RunAdmin(int port, const char* command, bool json) {
+    TRun run;
+    const auto t0 = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::setenv("ZEPHRAN_PASSWORD", "admin", 1);
+        const std::string program = g_bin + "zephran-admin";
+        const std::string target = "127.0.0.1:" + std::to_string(port);
+        if (json)
+            ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), command, "--json",
+                    static_cast<char*>(nullptr));
+        else
+            ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), command,
+                    static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    run.Seconds = Seconds(Clock::now() - t0);
+    run.PeakKb = usage.ru_maxrss;
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+void AdminLocalsJson() {
+    TServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-locals.json");
+    // The decoded list's size, as the tool holds it.
+    std::size_t decodedBytes = 0;
+    std::size_t connections = 0;
+    if (Connect(server)) {
+        TLocConnList list;
+        GetLocalConnList(1, list);
+        connections = list.size();
+        decodedBytes = list.capacity() * sizeof(TLocConnInfo);
+        for (const TLocConnInfo& c : list)
+            decodedBytes += c.Results.capacity() * sizeof(TLocConnResult) + c.UserName.capacity();
+        Disconnect();
+    }
+    const TRun idle = RunAdmin(server.Port, "info", false);
+    const TRun locals = RunAdmin(server.Port, "locals", true);
+    std::printf("zephran-admin locals --json, %zu connections with 50 results each\n", connections);
+    std::printf("  wall time: %.2f s (exit status %d)\n", locals.Seconds, locals.Status);
+    std::printf("  peak resident: %ld kB; the same tool's info command: %ld kB; growth %ld kB\n",
+                locals.PeakKb, idle.PeakKb, locals.PeakKb - idle.PeakKb);
+    std::printf("  decoded list: %zu kB; growth/decoded: %.2f (target <= 3.00)\n",
+                decodedBytes / 1024, double(locals.PeakKb - idle.PeakKb) / (decodedBytes / 1024.0));
+}
+
+} // namespace
+
+int main() {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return 1;
+    g_bin = std::string(self, static_cast<std::size_t>(n));
+    g_bin.resize(g_bin.find_last_of('/') + 1);
+    const std::string dir =
+        (std::filesystem::temp_directory_path() / "zephran-dispatcher-bench/").string();
+    std::filesystem::create_directories(dir + "TEMP");
+    SetProgramDirectory(dir);
+    TStderrMessagePresenter presenter;
+    SetMessagePresenter(&presenter);
+    if (!CreateRequestDispatcher())
+        return 1;
+    ReportProc = [](const std::string& m) { std::fprintf(stderr, "link: %s\n", m.c_str()); };
+
+    DecodeAgainstTransfer();
+    ErrorLogAgainstPingPong();
+    AdminLocalsJson();
+
+    FreeRequestDispatcher();
+    std::filesystem::remove_all(dir);
+    return 0;
+}
