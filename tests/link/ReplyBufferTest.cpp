@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -104,6 +106,23 @@ TEST_F(ReplyBufferTest, AllNamesTakenFails) {
     EXPECT_EQ(MakeTempFileName("RCVB"), "");
     EXPECT_FALSE(CreateReplyBuffer(350001));
     EXPECT_EQ(reports_, std::vector<std::string>{"Could not make receive temporary file"});
+}
+
+TEST_F(ReplyBufferTest, TooManyOpenFilesIsShownAndGivesNoName) {
+    TRecordingMessagePresenter recorder;
+    // Lower the limit to the lowest free descriptor, so that the probe's open fails.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const std::string name = MakeTempFileName("RCVB");
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(recorder.Texts(), std::vector<std::string>{"Too many open file!"});
 }
 
 TEST_F(ReplyBufferTest, NoMemoryForTheWindowIsReported) {
