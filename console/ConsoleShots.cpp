@@ -1,0 +1,125 @@
+// zephran-console-shots: renders the console's windows against a running server into PNG
+// files, for the documentation. Usage: zephran-console-shots PORT PASSWORD OUTDIR
+// The configuration is kept in memory, holding the server's TCP address as if it had been
+// saved by an earlier connect.
+
+#include "ConfigStore.h"
+#include "DBFormU.h"
+#include "ErrLogFormU.h"
+#include "LocConnFormU.h"
+#include "MainU.h"
+#include "QtMessagePresenter.h"
+#include "RequestDispatcher.h"
+#include "ServerErrors.h"
+#include "SpxAddrDlgU.h"
+#include "SrvStatusFormU.h"
+#include "TCPAddrDlgU.h"
+#include "WebConnFormU.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QTableView>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QString outDir;
+int failures = 0;
+
+void Save(QWidget& window, const char* name) {
+    window.show();
+    QCoreApplication::processEvents();
+    const QString file =
+        outDir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png");
+    if (!window.grab().save(file)) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(file));
+        ++failures;
+    } else {
+        std::printf("%s\n", qPrintable(file));
+    }
+    window.hide();
+}
+
+// Boxes are answered at once and written to standard error, so that nothing waits.
+class TPrintingPresenter final : public IMessagePresenter {
+public:
+    TMsgDlgBtn Present(const TMessageRequest& request) override {
+        std::fprintf(stderr, "message: %s\n", request.Text.c_str());
+        ++failures;
+        return request.DefaultButton;
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: zephran-console-shots PORT PASSWORD OUTDIR\n");
+        return 2;
+    }
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const int port = std::atoi(argv[1]);
+    outDir = QString::fromLocal8Bit(argv[3]);
+    QDir().mkpath(outDir);
+
+    TPrintingPresenter presenter;
+    SetMessagePresenter(&presenter);
+    TMemoryConfigStore store;
+    store.WriteBinary("IPAddr", {127, 0, 0, 1});
+    store.WriteBinary("IPPort",
+                      {static_cast<std::uint8_t>(port), static_cast<std::uint8_t>(port >> 8)});
+    SetConfigStore(&store);
+
+    const QString programDirectory = QDir::tempPath() + QStringLiteral("/zephran-shots/");
+    QDir().mkpath(programDirectory + QStringLiteral("TEMP"));
+    {
+        TMainForm form(programDirectory.toStdString());
+        form.show();
+        QCoreApplication::processEvents();
+
+        form.SpxAddrDlg->NetworkNumEdit->setText(QStringLiteral("A1B2"));
+        Save(*form.SpxAddrDlg, "spx-connect-dialog");
+        form.TCPAddrDlg->PasswordEdit->setText(QString::fromLocal8Bit(argv[2]));
+        Save(*form.TCPAddrDlg, "tcp-connect-dialog");
+
+        form.TCPAddrDlg->OKBtnClick();
+        if (!IsConnected()) {
+            std::fprintf(stderr, "could not connect to 127.0.0.1:%d\n", port);
+            return 1;
+        }
+        form.UpdateServerLabels();
+        form.UpdateActions();
+        Save(form, "main-window");
+        form.show();
+
+        form.LocConnForm->RefreshView();
+        Save(*form.LocConnForm, "local-connections");
+        form.WebConnForm->RefreshView();
+        Save(*form.WebConnForm, "web-connections");
+        form.DBListForm->RefreshView();
+        Save(*form.DBListForm, "databases");
+        form.ServerStatusForm->RefreshView();
+        Save(*form.ServerStatusForm, "server-status");
+        form.ErrorLogForm->RefreshView();
+        Save(*form.ErrorLogForm, "error-log");
+
+        // A server error box as the console shows it, in Farsi.
+        std::unique_ptr<QMessageBox> box = TQtMessagePresenter::BuildBox(
+            MakeMessageRequest(ServerErrorText(91), TMsgDlgType::mtError, {TMsgDlgBtn::mbOK}));
+        Save(*box, "server-error-box");
+        std::unique_ptr<QMessageBox> question = TQtMessagePresenter::BuildBox(MakeMessageRequest(
+            "Are you sure about deleting connection?", TMsgDlgType::mtConfirmation,
+            {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}));
+        Save(*question, "confirmation-box");
+    }
+    DoneErrorLog();
+    SetConfigStore(nullptr);
+    SetMessagePresenter(nullptr);
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,66 @@
+#include "ViewSupport.h"
+
+#include "MessageDialogs.h"
+#include "Win1256.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QToolBar>
+#include <QWidget>
+#include <cstdio>
+
+QString ServerText(const std::string& bytes) {
+    return QString::fromStdString(DecodeWin1256(bytes));
+}
+
+QString Utf8Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+QIcon ThemeIcon(const char* themeName, QStyle::StandardPixmap fallback) {
+    return QIcon::fromTheme(QString::fromLatin1(themeName),
+                            QApplication::style()->standardIcon(fallback));
+}
+
+QToolBar* MakeIconToolBar(QWidget* parent) {
+    auto* bar = new QToolBar(parent);
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    bar->setMovable(false);
+    bar->setIconSize(QSize(24, 24));
+    return bar;
+}
+
+QAction* AddIconAction(QToolBar* bar, const char* objectName, const char* toolTip,
+                       const char* themeName, QStyle::StandardPixmap fallback) {
+    QAction* action = bar->addAction(ThemeIcon(themeName, fallback), QString());
+    action->setObjectName(QString::fromLatin1(objectName));
+    action->setToolTip(QString::fromLatin1(toolTip));
+    return action;
+}
+
+void CenterOnScreen(QWidget* window) {
+    QScreen* screen = window->screen();
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+std::string InvalidDateTimeText(const TServerDateTime& v) {
+    char text[96];
+    std::snprintf(text, sizeof text, "'%04d/%02d/%02d %02d:%02d:%02d' is not a valid date and time",
+                  v[0] + 1900, v[1] + 1, v[2], v[3], v[4], v[5]);
+    return text;
+}
+
+std::optional<TDateTime> ViewDateTime(const TServerDateTime& value) {
+    std::optional<TDateTime> decoded = DecodeServerDateTime(value);
+    if (!decoded)
+        ShowMessageBox(InvalidDateTimeText(value));
+    return decoded;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+// Small pieces that every window of the console shares: server texts for display, toolbar
+// icons, placement, and the date-times of the views.
+
+#include "ConsoleRequests.h"
+
+#include <QIcon>
+#include <QString>
+#include <QStyle>
+#include <optional>
+#include <string>
+
+class QAction;
+class QToolBar;
+class QWidget;
+
+// Server bytes (Windows-1256) as display text.
+QString ServerText(const std::string& bytes);
+// UTF-8 as display text.
+QString Utf8Text(const std::string& utf8);
+
+// An icon of the desktop theme, or Qt's standard icon when the theme has none.
+QIcon ThemeIcon(const char* themeName, QStyle::StandardPixmap fallback);
+
+// A toolbar of icon buttons without captions (the action's text stays as the tool tip).
+QToolBar* MakeIconToolBar(QWidget* parent);
+QAction* AddIconAction(QToolBar* bar, const char* objectName, const char* toolTip,
+                       const char* themeName, QStyle::StandardPixmap fallback);
+
+// Moves a top-level window to the middle of the screen it is on.
+void CenterOnScreen(QWidget* window);
+
+// A server date-time for a view; on an invalid one the error box is shown and nothing is
+// returned, and the view stops its load there.
+std::optional<TDateTime> ViewDateTime(const TServerDateTime& value);
+// The message of that error box.
+std::string InvalidDateTimeText(const TServerDateTime& value);
