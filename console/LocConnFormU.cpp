@@ -1,5 +1,8 @@
 #include "LocConnFormU.h"
 
+#include <array>
+#include <unordered_map>
+
 #include "MessageDialogs.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
@@ -228,6 +231,23 @@ bool TLocConnForm::RefreshView() {
     std::vector<TLocConnRow> rows;
     rows.reserve(list.size());
     bool complete = true;
+    // The few distinct texts of the result rows are made once and shared.
+    std::array<QString, 256> kindTexts;
+    std::unordered_map<std::uint16_t, QString> lifetimeTexts;
+    std::unordered_map<std::uint16_t, QString> databaseNames;
+    const auto kindText = [&](std::uint8_t kind) -> const QString& {
+        QString& text = kindTexts[kind];
+        if (text.isNull())
+            text = Utf8Text(ResultKindName(kind));
+        return text;
+    };
+    const auto cached = [](std::unordered_map<std::uint16_t, QString>& cache, std::uint16_t key,
+                           auto make) -> const QString& {
+        auto it = cache.find(key);
+        if (it == cache.end())
+            it = cache.emplace(key, make(key)).first;
+        return it->second;
+    };
     for (const TLocConnInfo& c : list) {
         const std::optional<TDateTime> connectTime = ViewDateTime(c.ConnectTime);
         const std::optional<TDateTime> lastRequestTime =
@@ -248,9 +268,12 @@ bool TLocConnForm::RefreshView() {
         row.LastRequestTime = *lastRequestTime;
         row.ResList.reserve(c.Results.size());
         for (const TLocConnResult& r : c.Results)
-            row.ResList.push_back({Utf8Text(ResultKindName(r.Kind)),
-                                   ServerText(ResultDatabaseName(1, r.DBHandle)),
-                                   Utf8Text(LifetimeText(r.Lifetime))});
+            row.ResList.push_back(
+                {kindText(r.Kind),
+                 cached(databaseNames, r.DBHandle,
+                        [](std::uint16_t h) { return ServerText(ResultDatabaseName(1, h)); }),
+                 cached(lifetimeTexts, r.Lifetime,
+                        [](std::uint16_t l) { return Utf8Text(LifetimeText(l)); })});
         rows.push_back(std::move(row));
     }
     ReleaseLocalConnList(list);

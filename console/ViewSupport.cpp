@@ -12,7 +12,33 @@
 #include <cstdio>
 
 QString ServerText(const std::string& bytes) {
-    return QString::fromStdString(DecodeWin1256(bytes));
+    // Every character of the code page lies in the basic plane: one QChar per byte.
+    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (char c : bytes)
+        *out++ = QChar(static_cast<char16_t>(Win1256ToUnicode(static_cast<std::uint8_t>(c))));
+    return text;
+}
+
+QString ServerLines(const std::string& bytes) {
+    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r') {
+            // Carriage returns before a line feed end the line with it.
+            std::size_t next = i;
+            while (next < bytes.size() && bytes[next] == '\r')
+                ++next;
+            if (next < bytes.size() && bytes[next] == '\n') {
+                i = next - 1;
+                continue;
+            }
+        }
+        *out++ =
+            QChar(static_cast<char16_t>(Win1256ToUnicode(static_cast<std::uint8_t>(bytes[i]))));
+    }
+    text.truncate(out - text.constData());
+    return text;
 }
 
 QString Utf8Text(const std::string& utf8) {

@@ -17,6 +17,9 @@ class QWidget;
 
 // Server bytes (Windows-1256) as display text.
 QString ServerText(const std::string& bytes);
+// The same, with every line end (CR LF, or carriage returns before a line feed) made one line
+// feed, as a text area breaks its lines.
+QString ServerLines(const std::string& bytes);
 // UTF-8 as display text.
 QString Utf8Text(const std::string& utf8);
 

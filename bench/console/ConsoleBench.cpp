@@ -1,0 +1,183 @@
+// Figures for the console's views against the reference server, each beside the request work
+// alone in the same run:
+//  - the local connections view with 10000 connections of 50 results each: RefreshView with
+//    its models filled against the request and its decoding; moving the current row;
+//  - the error log view with a 10 MB log: RefreshView against the chunk requests alone.
+
+#include "ConnectLogin.h"
+#include "ConsoleRequests.h"
+#include "ErrLogFormU.h"
+#include "LocConnFormU.h"
+#include "MessagePresenters.h"
+#include "RequestDispatcher.h"
+#include "ServerErrors.h"
+#include "ViewRules.h"
+
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+std::string g_bin;
+
+struct TServer {
+    pid_t Pid = -1;
+    int Port = 0;
+    explicit TServer(const std::string& fixture) {
+        int out[2];
+        if (::pipe(out) != 0)
+            return;
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            const std::string program = g_bin + "zephran-testserver";
+            ::execl(program.c_str(), program.c_str(), "--fixture", fixture.c_str(), "--port", "0",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string line;
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n')
+            line.push_back(c);
+        ::close(out[0]);
+        const auto colon = line.rfind(':');
+        if (colon != std::string::npos)
+            Port = std::atoi(line.c_str() + colon + 1);
+    }
+    ~TServer() {
+        if (Pid > 0) {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+};
+
+bool Connect(const TServer& server) {
+    return ConnectAndLoginTcp({127, 0, 0, 1}, static_cast<std::uint16_t>(server.Port), "admin");
+}
+
+void Disconnect() {
+    RequestDispatcher->LogoutServer(1);
+    TServerSet one;
+    one.set(1);
+    RequestDispatcher->RemoveServers(one);
+}
+
+template <typename F> double BestOf(int runs, F f) {
+    double best = 1e18;
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = Clock::now();
+        f();
+        best = std::min(best, Ms(Clock::now() - t0));
+    }
+    return best;
+}
+
+void LocalConnectionsView(const std::string& fixtures) {
+    TServer server(fixtures + "/bench-locals.json");
+    if (!Connect(server))
+        return;
+    const double request = BestOf(3, [] {
+        TLocConnList list;
+        GetLocalConnList(1, list);
+    });
+    TLocConnForm form;
+    form.resize(900, 600);
+    form.show();
+    QApplication::processEvents();
+    const double view = BestOf(3, [&] {
+        form.RefreshView();
+        QApplication::processEvents();
+    });
+    const int rows = form.Connections->rowCount();
+    std::vector<double> moves;
+    for (int i = 1; i < std::min(rows, 200); ++i) {
+        const auto t0 = Clock::now();
+        form.SetCurrentRow((i * 37) % rows);
+        QApplication::processEvents();
+        moves.push_back(Ms(Clock::now() - t0));
+    }
+    std::sort(moves.begin(), moves.end());
+    Disconnect();
+    std::printf("local connections view, %d connections with 50 results each\n", rows);
+    std::printf("  request and decoding alone:   %8.1f ms\n", request);
+    std::printf("  RefreshView, models filled:   %8.1f ms\n", view);
+    std::printf("  ratio view/request: %.2f (target <= 1.50)\n", view / request);
+    if (!moves.empty())
+        std::printf("  moving the current row: median %.2f ms, slowest %.2f ms (target < 16 ms)\n",
+                    moves[moves.size() / 2], moves.back());
+}
+
+void ErrorLogView(const std::string& dir) {
+    const std::string fixture = dir + "log10mb.json";
+    std::ofstream(fixture) << R"({"administrator_password": "admin",
+                                 "error_log": {"generate_bytes": 10000000}})";
+    TServer server(fixture);
+    if (!Connect(server))
+        return;
+    std::size_t bytes = 0;
+    const double requests = BestOf(3, [&] {
+        std::string text;
+        ReadWholeServerErrorLog(1, text);
+        bytes = text.size();
+    });
+    TErrorLogForm form;
+    form.resize(900, 600);
+    form.show();
+    QApplication::processEvents();
+    const double view = BestOf(3, [&] {
+        form.RefreshView();
+        QApplication::processEvents();
+    });
+    Disconnect();
+    std::printf("error log view, a log of %.1f MB\n", bytes / 1e6);
+    std::printf("  chunk requests alone:  %8.1f ms\n", requests);
+    std::printf("  RefreshView:           %8.1f ms\n", view);
+    std::printf("  ratio view/requests: %.2f (target <= 1.50)\n", view / requests);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return 1;
+    g_bin = std::string(self, static_cast<std::size_t>(n));
+    g_bin.resize(g_bin.find_last_of('/') + 1);
+    const std::string dir =
+        (std::filesystem::temp_directory_path() / "zephran-console-bench/").string();
+    std::filesystem::create_directories(dir + "TEMP");
+    SetProgramDirectory(dir);
+    TStderrMessagePresenter presenter;
+    SetMessagePresenter(&presenter);
+    if (!CreateRequestDispatcher())
+        return 1;
+
+    LocalConnectionsView(ZEPHRAN_FIXTURES);
+    ErrorLogView(dir);
+
+    FreeRequestDispatcher();
+    std::filesystem::remove_all(dir);
+    return 0;
+}
