@@ -34,6 +34,9 @@ bool RoomFor(std::size_t count, std::size_t size) {
 }
 
 template <typename List> bool Reserve(List& list, std::size_t count) {
+    // No records need no room: a reply that counts none is an empty list, not a lack of memory.
+    if (count == 0)
+        return true;
     if (!RoomFor(count, sizeof(typename List::value_type)))
         return false;
     try {

@@ -87,6 +87,32 @@ const std::uint8_t* ReceivePacketView(TSocket socket, std::uint8_t* packet) {
     return ReceivePacket(socket, packet) ? packet : nullptr;
 }
 
+// The server speaks only when asked. Bytes that are already waiting when a request is about
+// to go out are the rest of a reply that carried more packets than it announced; they are
+// dropped (and logged), so that they are never taken for the reply to the next request. A
+// peer that keeps sending is not followed for ever: at most kMaxStaleBytes are dropped.
+constexpr std::size_t kMaxStaleBytes = 1024 * 1024;
+
+void DiscardStaleBytes(TSocket socket) {
+    TReadAhead& ahead = ReadAheadOf(socket);
+    std::size_t dropped = ahead.End - ahead.Begin;
+    ahead.Begin = ahead.End = 0;
+    while (dropped < kMaxStaleBytes) {
+        const std::size_t pending = SocketShim::PendingBytes(socket);
+        if (pending == 0)
+            break;
+        const long got =
+            SocketShim::Receive(socket, ahead.Bytes.data(), std::min(pending, ahead.Bytes.size()));
+        if (got <= 0)
+            break;
+        dropped += static_cast<std::size_t>(got);
+    }
+    ahead.Begin = ahead.End = 0;
+    if (dropped > 0)
+        Report("Discarded " + std::to_string(dropped) +
+               " bytes that the server sent beyond its last reply");
+}
+
 bool OpenCommon(TSocket& socket, std::uint8_t& serverTag, std::uint32_t& connectionId,
                 bool (*connect)(TSocket, const void*), const void* address) {
     if (!connect(socket, address)) {
@@ -382,6 +408,7 @@ bool ReceiveReply(TSocket socket, TRequestRecord& request) {
 }
 
 bool ExchangeRequest(TSocket socket, std::uint32_t connectionId, TRequestRecord& request) {
+    DiscardStaleBytes(socket);
     bool ok = SendRequest(socket, connectionId, request);
     std::unique_ptr<TRequestPayload> payload = std::move(request.Payload);
     if (ok)

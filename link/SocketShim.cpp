@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -134,6 +135,16 @@ long Receive(TSocket s, void* data, std::size_t length) {
         n = static_cast<long>(::recv(s, data, length, 0));
     } while (n < 0 && errno == EINTR);
     return n;
+#endif
+}
+
+std::size_t PendingBytes(TSocket s) {
+#if defined(_WIN32)
+    u_long n = 0;
+    return ::ioctlsocket(s, FIONREAD, &n) == 0 ? static_cast<std::size_t>(n) : 0;
+#else
+    int n = 0;
+    return ::ioctl(s, FIONREAD, &n) == 0 && n > 0 ? static_cast<std::size_t>(n) : 0;
 #endif
 }
 

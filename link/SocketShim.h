@@ -36,6 +36,9 @@ bool ConnectSpx(TSocket s, const std::uint8_t address[12]);
 long Send(TSocket s, const void* data, std::size_t length);
 long Receive(TSocket s, void* data, std::size_t length);
 
+// The number of bytes that a receive would hand out now without waiting (0 on an error).
+std::size_t PendingBytes(TSocket s);
+
 int LastError();                // the platform's number of the last socket error
 bool IsTimeoutError(int error); // the platform's receive time-out
 void ShutdownBoth(TSocket s);

@@ -155,6 +155,20 @@ TEST_F(RequestsTest, NoRoomForTheRecordsIsOutOfMemory) {
     EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{"Out of Memory."});
 }
 
+TEST_F(RequestsTest, DataThatCountsNoRecordsIsAnEmptyList) {
+    // A server that sends bytes but a count of 0 has nothing to list; there is no lack of
+    // memory to report.
+    Reply(0, Bytes(600, 0x41));
+    TLocConnList locals;
+    EXPECT_EQ(GetLocalConnList(1, locals), kExchangeDone);
+    TWebConnList webs;
+    EXPECT_EQ(GetWebConnList(1, webs), kExchangeDone);
+    TDBList dbs;
+    EXPECT_EQ(GetDBList(1, dbs), kExchangeDone);
+    EXPECT_TRUE(locals.empty() && webs.empty() && dbs.empty());
+    EXPECT_TRUE(recorder_.Messages().empty());
+}
+
 TEST_F(RequestsTest, WebConnectionsAndTheirDelete) {
     Bytes d;
     for (const auto& [name, id] : {std::pair<std::string, std::int32_t>{"web", 5}, {"web", -6}}) {
