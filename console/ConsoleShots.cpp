@@ -1,11 +1,14 @@
-// zephran-console-shots: renders the console's windows against a running server into PNG
-// files, for the documentation. Usage: zephran-console-shots PORT PASSWORD OUTDIR
+// zephran-console-shots: renders the console's windows against a running server and, when
+// given, a running broker into PNG files, for the documentation.
+// Usage: zephran-console-shots PORT PASSWORD OUTDIR [BROKERPORT BROKERFIXTURE]
 // The configuration is kept in memory, holding the server's TCP address as if it had been
-// saved by an earlier connect.
+// saved by an earlier connect. The broker's fixture gives the servers' passwords.
 
 #include "ConfigStore.h"
 #include "DBFormU.h"
 #include "ErrLogFormU.h"
+#include "HTTPSessionsFormU.h"
+#include "HttpLoginDlgU.h"
 #include "LocConnFormU.h"
 #include "MainU.h"
 #include "QtMessagePresenter.h"
@@ -17,6 +20,7 @@
 #include "WebConnFormU.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QLocale>
@@ -25,6 +29,9 @@
 #include <QTableView>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -55,12 +62,59 @@ public:
     }
 };
 
+// The broker windows as an administrator sees them after connecting to the broker, ticking
+// every server with its password and opening the sessions.
+bool ShootBrokerWindows(TMainForm& form, int brokerPort, const char* fixturePath) {
+    std::map<std::string, std::string> passwords;
+    try {
+        std::ifstream in(fixturePath);
+        const nlohmann::json fixture = nlohmann::json::parse(in);
+        for (const auto& server : fixture.at("servers"))
+            passwords[server.at("name").get<std::string>()] =
+                server.value("password", std::string());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "could not read %s: %s\n", fixturePath, e.what());
+        return false;
+    }
+    InstallBrokerInterfaceHooks();
+    TSessionListForm sessions;
+    THTTPLoginDlg login(sessions);
+    login.AttachTo(form);
+    login.edt_BrokerURL->setText(QStringLiteral("127.0.0.1:%1/scripts").arg(brokerPort));
+    login.ac_HTTPConnectExecute();
+    if (login.RowCount() == 0) {
+        std::fprintf(stderr, "could not list the servers of the broker on port %d\n", brokerPort);
+        return false;
+    }
+    for (std::size_t i = 0; i < login.RowCount(); ++i) {
+        login.RowCheckBox(i)->setChecked(true);
+        login.RowPasswordBox(i)->setText(
+            QString::fromStdString(passwords[login.Logic.ServerRows[i].ServerName]));
+    }
+    Save(login, "broker-login-dialog");
+    if (!login.LoadSessions()) {
+        std::fprintf(stderr, "could not load the broker's sessions\n");
+        return false;
+    }
+    // The session with the most resources, so that the resource grid shows something.
+    const auto& rows = sessions.Sessions->Rows();
+    std::size_t richest = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].DBResourceList.size() > rows[richest].DBResourceList.size())
+            richest = i;
+    sessions.SetCurrentRow(static_cast<int>(richest));
+    Save(sessions, "http-sessions");
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: zephran-console-shots PORT PASSWORD OUTDIR\n");
+    if (argc != 4 && argc != 6) {
+        std::fprintf(
+            stderr,
+            "usage: zephran-console-shots PORT PASSWORD OUTDIR [BROKERPORT BROKERFIXTURE]\n");
         return 2;
     }
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -117,6 +171,9 @@ int main(int argc, char* argv[]) {
             "Are you sure about deleting connection?", TMsgDlgType::mtConfirmation,
             {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}));
         Save(*question, "confirmation-box");
+
+        if (argc == 6 && !ShootBrokerWindows(form, std::atoi(argv[4]), argv[5]))
+            ++failures;
     }
     DoneErrorLog();
     SetConfigStore(nullptr);
