@@ -198,7 +198,8 @@ void ErrorLogAgainstPingPong() {
     TPlainClient plainClient(server.Port);
     plainClient.Exchange(20, 0, 0, 0); // answered "refused"; the login does not need it
     const std::string password = ScramblePassword("admin");
-    std::string login = std::string(1, char(13)) + "ADMINISTRATOR" + char(password.size()) + password;
+    std::string login =
+        std::string(1, char(13)) + "ADMINISTRATOR" + char(password.size()) + password;
     plainClient.Exchange(18, 0, 0, 0, login);
     const std::uint16_t stamp = static_cast<std::uint16_t>(plainClient.Exchange(1, 0, 0, 0).second);
     int chunks = 0;
