@@ -4,6 +4,7 @@
 //    its models filled against the request and its decoding; moving the current row;
 //  - the error log view with a 10 MB log: RefreshView against the chunk requests alone.
 
+#include "BenchServer.h"
 #include "ConnectLogin.h"
 #include "ConsoleRequests.h"
 #include "ErrLogFormU.h"
@@ -34,53 +35,6 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-std::string g_bin;
-
-struct TServer {
-    pid_t Pid = -1;
-    int Port = 0;
-    explicit TServer(const std::string& fixture) {
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        Pid = ::fork();
-        if (Pid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            const std::string program = g_bin + "zephran-testserver";
-            ::execl(program.c_str(), program.c_str(), "--fixture", fixture.c_str(), "--port", "0",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n')
-            line.push_back(c);
-        ::close(out[0]);
-        const auto colon = line.rfind(':');
-        if (colon != std::string::npos)
-            Port = std::atoi(line.c_str() + colon + 1);
-    }
-    ~TServer() {
-        if (Pid > 0) {
-            ::kill(Pid, SIGTERM);
-            ::waitpid(Pid, nullptr, 0);
-        }
-    }
-};
-
-bool Connect(const TServer& server) {
-    return ConnectAndLoginTcp({127, 0, 0, 1}, static_cast<std::uint16_t>(server.Port), "admin");
-}
-
-void Disconnect() {
-    RequestDispatcher->LogoutServer(1);
-    TServerSet one;
-    one.set(1);
-    RequestDispatcher->RemoveServers(one);
-}
-
 template <typename F> double BestOf(int runs, F f) {
     double best = 1e18;
     for (int i = 0; i < runs; ++i) {
@@ -92,7 +46,7 @@ template <typename F> double BestOf(int runs, F f) {
 }
 
 void LocalConnectionsView(const std::string& fixtures) {
-    TServer server(fixtures + "/bench-locals.json");
+    TBenchServer server(fixtures + "/bench-locals.json");
     if (!Connect(server))
         return;
     const double request = BestOf(3, [] {
@@ -130,7 +84,7 @@ void ErrorLogView(const std::string& dir) {
     const std::string fixture = dir + "log10mb.json";
     std::ofstream(fixture) << R"({"administrator_password": "admin",
                                  "error_log": {"generate_bytes": 10000000}})";
-    TServer server(fixture);
+    TBenchServer server(fixture);
     if (!Connect(server))
         return;
     std::size_t bytes = 0;
@@ -159,12 +113,6 @@ void ErrorLogView(const std::string& dir) {
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return 1;
-    g_bin = std::string(self, static_cast<std::size_t>(n));
-    g_bin.resize(g_bin.find_last_of('/') + 1);
     const std::string dir =
         (std::filesystem::temp_directory_path() / "zephran-console-bench/").string();
     std::filesystem::create_directories(dir + "TEMP");

@@ -5,6 +5,7 @@
 //  - zephran-admin locals --json on 10000 connections with 50 results each: wall time and
 //    peak memory against the size of the decoded list.
 
+#include "BenchServer.h"
 #include "ConnectLogin.h"
 #include "ConsoleRequests.h"
 #include "MessagePresenters.h"
@@ -35,56 +36,10 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-std::string g_bin;
-
 // The reference server, started on a free port with a fixture.
-struct TServer {
-    pid_t Pid = -1;
-    int Port = 0;
-    explicit TServer(const std::string& fixture) {
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        Pid = ::fork();
-        if (Pid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            const std::string program = g_bin + "zephran-testserver";
-            ::execl(program.c_str(), program.c_str(), "--fixture", fixture.c_str(), "--port", "0",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n')
-            line.push_back(c);
-        ::close(out[0]);
-        const auto colon = line.rfind(':');
-        if (colon != std::string::npos)
-            Port = std::atoi(line.c_str() + colon + 1);
-    }
-    ~TServer() {
-        if (Pid > 0) {
-            ::kill(Pid, SIGTERM);
-            ::waitpid(Pid, nullptr, 0);
-        }
-    }
-};
-
-bool Connect(const TServer& server) {
-    return ConnectAndLoginTcp({127, 0, 0, 1}, static_cast<std::uint16_t>(server.Port), "admin");
-}
-
-void Disconnect() {
-    RequestDispatcher->LogoutServer(1);
-    TServerSet one;
-    one.set(1);
-    RequestDispatcher->RemoveServers(one);
-}
 
 void DecodeAgainstTransfer() {
-    TServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-huge-locals.json");
+    TBenchServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-huge-locals.json");
     if (!Connect(server))
         return;
     double transfer = 1e9;
@@ -185,7 +140,7 @@ private:
 };
 
 void ErrorLogAgainstPingPong() {
-    TServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-error-log.json");
+    TBenchServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-error-log.json");
     if (!Connect(server))
         return;
     std::string text;
@@ -233,7 +188,7 @@ TRun RunAdmin(int port, const char* command, bool json) {
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDOUT_FILENO);
         ::setenv("ZEPHRAN_PASSWORD", "admin", 1);
-        const std::string program = g_bin + "zephran-admin";
+        const std::string program = BenchBinDir() + "zephran-admin";
         const std::string target = "127.0.0.1:" + std::to_string(port);
         if (json)
             ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), command, "--json",
@@ -253,7 +208,7 @@ TRun RunAdmin(int port, const char* command, bool json) {
 }
 
 void AdminLocalsJson() {
-    TServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-locals.json");
+    TBenchServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-locals.json");
     // The decoded list's size, as the tool holds it.
     std::size_t decodedBytes = 0;
     std::size_t connections = 0;
@@ -279,12 +234,6 @@ void AdminLocalsJson() {
 } // namespace
 
 int main() {
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return 1;
-    g_bin = std::string(self, static_cast<std::size_t>(n));
-    g_bin.resize(g_bin.find_last_of('/') + 1);
     const std::string dir =
         (std::filesystem::temp_directory_path() / "zephran-dispatcher-bench/").string();
     std::filesystem::create_directories(dir + "TEMP");
