@@ -105,30 +105,6 @@ void TDBResultModel::Show(const std::vector<TDBResultRow>* rows) {
     endResetModel();
 }
 
-namespace {
-
-QLineEdit* AddDetail(QFormLayout* form, const char* caption, const char* name) {
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setReadOnly(true);
-    form->addRow(QString::fromLatin1(caption), edit);
-    return edit;
-}
-
-QTableView* MakeGrid(const char* name, QAbstractItemModel* model) {
-    auto* grid = new QTableView;
-    grid->setObjectName(QString::fromLatin1(name));
-    grid->setModel(model);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
-    return grid;
-}
-
-} // namespace
-
 TDBListForm::TDBListForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("DBListForm"));
     setWindowTitle(QStringLiteral("Databases"));

@@ -100,18 +100,6 @@ void TLocResultModel::Show(const std::vector<TLocResultRow>* rows) {
 
 // ---- the window
 
-namespace {
-
-QLineEdit* AddDetail(QFormLayout* form, const char* caption, const char* name) {
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setReadOnly(true);
-    form->addRow(QString::fromLatin1(caption), edit);
-    return edit;
-}
-
-} // namespace
-
 TLocConnForm::TLocConnForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("LocConnForm"));
     setWindowTitle(QStringLiteral("Local Connections"));
@@ -128,15 +116,8 @@ TLocConnForm::TLocConnForm(QWidget* parent) : QDialog(parent) {
     Connections = new TLocConnModel(this);
     Results = new TLocResultModel(this);
 
-    ConnGrid = new QTableView;
-    ConnGrid->setObjectName(QStringLiteral("ConnGrid"));
-    ConnGrid->setModel(Connections);
-    ConnGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ConnGrid->setSelectionMode(QAbstractItemView::SingleSelection);
-    ConnGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ConnGrid = MakeGrid("ConnGrid", Connections);
     ConnGrid->horizontalHeader()->setStretchLastSection(true);
-    ConnGrid->verticalHeader()->hide();
-    ConnGrid->verticalHeader()->setDefaultSectionSize(ConnGrid->fontMetrics().height() + 6);
 
     auto* form = new QFormLayout;
     StatusEdit = AddDetail(form, "Status", "StatusEdit");
@@ -152,13 +133,7 @@ TLocConnForm::TLocConnForm(QWidget* parent) : QDialog(parent) {
     bold.setBold(true);
     heading->setFont(bold);
 
-    ResultGrid = new QTableView;
-    ResultGrid->setObjectName(QStringLiteral("ResultGrid"));
-    ResultGrid->setModel(Results);
-    ResultGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ResultGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ResultGrid->verticalHeader()->hide();
-    ResultGrid->verticalHeader()->setDefaultSectionSize(ResultGrid->fontMetrics().height() + 6);
+    ResultGrid = MakeGrid("ResultGrid", Results);
     // The database name is the widest column.
     ResultGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Interactive);
     ResultGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);

@@ -5,8 +5,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFormLayout>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QScreen>
+#include <QTableView>
 #include <QToolBar>
 #include <QWidget>
 #include <cstdio>
@@ -89,4 +93,24 @@ std::optional<TDateTime> ViewDateTime(const TServerDateTime& value) {
     if (!decoded)
         ShowMessageBox(InvalidDateTimeText(value));
     return decoded;
+}
+
+QLineEdit* AddDetail(QFormLayout* form, const char* caption, const char* name) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setReadOnly(true);
+    form->addRow(QString::fromLatin1(caption), edit);
+    return edit;
+}
+
+QTableView* MakeGrid(const char* name, QAbstractItemModel* model) {
+    auto* grid = new QTableView;
+    grid->setObjectName(QString::fromLatin1(name));
+    grid->setModel(model);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    return grid;
 }

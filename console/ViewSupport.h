@@ -39,3 +39,13 @@ void CenterOnScreen(QWidget* window);
 std::optional<TDateTime> ViewDateTime(const TServerDateTime& value);
 // The message of that error box.
 std::string InvalidDateTimeText(const TServerDateTime& value);
+
+class QAbstractItemModel;
+class QFormLayout;
+class QLineEdit;
+class QTableView;
+
+// A read-only value box under its caption in a details pane.
+QLineEdit* AddDetail(QFormLayout* form, const char* caption, const char* name);
+// A read-only grid over a model: whole rows selected one at a time, no row numbers.
+QTableView* MakeGrid(const char* name, QAbstractItemModel* model);

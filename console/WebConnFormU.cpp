@@ -66,14 +66,7 @@ TWebConnForm::TWebConnForm(QWidget* parent) : QDialog(parent) {
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
     Connections = new TWebConnModel(this);
-    ConnGrid = new QTableView;
-    ConnGrid->setObjectName(QStringLiteral("ConnGrid"));
-    ConnGrid->setModel(Connections);
-    ConnGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ConnGrid->setSelectionMode(QAbstractItemView::SingleSelection);
-    ConnGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ConnGrid->verticalHeader()->hide();
-    ConnGrid->verticalHeader()->setDefaultSectionSize(ConnGrid->fontMetrics().height() + 6);
+    ConnGrid = MakeGrid("ConnGrid", Connections);
     ConnGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     ConnGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
 
