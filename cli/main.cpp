@@ -4,6 +4,7 @@
 
 #include "BrokerCommands.h"
 #include "CliContext.h"
+#include "CliOutput.h"
 #include "ServerCommands.h"
 
 #include "ConfigStore.h"
@@ -14,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <new>
 
 namespace {
 
@@ -56,9 +58,16 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kExitSuccess : kExitUsage;
+    } catch (const std::bad_alloc&) {
+        WriteMessage("Out of Memory.");
+        FinishOutput();
+        return kExitFailure;
     } catch (const std::exception& e) {
         WriteMessage(e.what());
+        FinishOutput();
         return kExitFailure;
     }
+    if (!FinishOutput())
+        return kExitFailure;
     return ctx.ExitCode;
 }
