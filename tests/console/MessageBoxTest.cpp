@@ -1,13 +1,18 @@
 // The console's message box: captions, icons, button order, Enter and Esc, the close button,
-// and the text's layout.
+// and the direction each line of the text is laid out in.
 
 #include "ConsoleTestSupport.h"
 #include "QtMessagePresenter.h"
 
 #include <QAbstractButton>
+#include <QAbstractTextDocumentLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <algorithm>
 
 namespace {
@@ -113,16 +118,92 @@ TEST(QtMessageBox, EscCloseAndEnterGiveTheCancelAndDefaultButtons) {
     }
 }
 
-TEST(QtMessageBox, TextFoldsAmpersandsBreaksLinesAndReadsLeftToRight) {
+// One line of a box as it is laid out: its characters and its direction.
+struct TShownLine {
+    std::string Text;
+    Qt::LayoutDirection Direction;
+};
+
+// The lines of the box's label as its text document lays them out; empty when the label
+// draws no document.
+std::vector<TShownLine> ShownLines(const QMessageBox& box) {
+    std::vector<TShownLine> lines;
+    const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const QTextDocument* doc = label ? label->findChild<QTextDocument*>() : nullptr;
+    if (doc == nullptr)
+        return lines;
+    doc->documentLayout()->documentSize(); // lays the document out
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        Qt::LayoutDirection direction = layout->textOption().textDirection();
+        // Where the first and the last character stand on the first laid-out line tells the
+        // direction the reader meets them in.
+        if (layout->lineCount() > 0 && block.length() > 1) {
+            const QTextLine line = layout->lineAt(0);
+            const qreal first = line.cursorToX(0);
+            const qreal last = line.cursorToX(line.textLength());
+            if ((first < last) != (direction == Qt::LeftToRight))
+                ADD_FAILURE() << "line " << block.text().toStdString() << " drawn against its "
+                              << "direction";
+        }
+        lines.push_back({block.text().toStdString(), direction});
+    }
+    return lines;
+}
+
+TEST(QtMessageBox, EachLineIsLaidOutInTheDirectionOfItsFirstStrongLetter) {
+    constexpr auto L = Qt::LeftToRight;
+    constexpr auto R = Qt::RightToLeft;
+    const std::string farsiHeading = "خطاي شماره5 هنگام اجراي درخواست در \"سرور\"";
+    struct {
+        const char* Name;
+        std::string Text;
+        std::vector<TShownLine> Lines;
+    } cases[] = {
+        {"Farsi server error with a Latin tag inside",
+         ServerErrorText(5),
+         {{farsiHeading, R}, {"عدم تطابق درخواست با نسخه سرور (RequestVersionMismatch).", R}}},
+        {"Farsi text with its trailing blank and a marked placeholder",
+         "خطا در فهرست. \r\nحجم فايل (\u200E??? بايت) بيشتر است.",
+         {{"خطا در فهرست. ", R}, {"حجم فايل (\u200E??? بايت) بيشتر است.", R}}},
+        {"English server error",
+         "Server Error Number 5\r\nRequest version mismatch.",
+         {{"Server Error Number 5", L}, {"Request version mismatch.", L}}},
+        {"English client internal error",
+         "Client Internal Error Number 265 (Request Execution Aborted).",
+         {{"Client Internal Error Number 265 (Request Execution Aborted).", L}}},
+        {"English line first, Farsi name after it, Farsi line after",
+         "Center  A&&B <b>x</b>: کتابخانه\r\rسرور MAIN\n",
+         {{"Center  A&B <b>x</b>: کتابخانه", L}, {"", L}, {"سرور MAIN", R}, {"", L}}},
+        {"a line of digits and signs only", "91 - ???", {{"91 - ???", L}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::unique_ptr<QMessageBox> box = TQtMessagePresenter::BuildBox(
+            MakeMessageRequest(c.Text, TMsgDlgType::mtError, {B::mbOK}));
+        box->show();
+        QCoreApplication::processEvents();
+        // The box itself, its icon and its buttons stay left to right.
+        EXPECT_EQ(box->layoutDirection(), Qt::LeftToRight);
+        const std::vector<TShownLine> shown = ShownLines(*box);
+        ASSERT_EQ(shown.size(), c.Lines.size());
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            SCOPED_TRACE(i);
+            // Character for character the line of the text: nothing added, nothing folded.
+            EXPECT_EQ(shown[i].Text, c.Lines[i].Text);
+            EXPECT_EQ(shown[i].Direction, c.Lines[i].Direction);
+        }
+        box->hide();
+    }
+}
+
+TEST(QtMessageBox, ACopyOfTheBoxHoldsItsLinesNotItsMarkup) {
     std::unique_ptr<QMessageBox> box = TQtMessagePresenter::BuildBox(MakeMessageRequest(
-        "Tom && Jerry\r\n\xD8\xAE\xD8\xB7\xD8\xA7 91", TMsgDlgType::mtError, {B::mbOK}));
-    const QString lrm(QChar(0x200E));
-    EXPECT_EQ(box->text(), lrm + QStringLiteral("Tom & Jerry\n") + lrm +
-                               QString::fromUtf8("\xD8\xAE\xD8\xB7\xD8\xA7 91"));
-    EXPECT_EQ(box->textFormat(), Qt::PlainText);
-    EXPECT_EQ(box->layoutDirection(), Qt::LeftToRight);
-    // The Farsi line's paragraph reads left to right because of its leading mark.
-    EXPECT_FALSE(box->text().split(QLatin1Char('\n'))[1].isRightToLeft());
+        "A && <B>\r\nسرور MAIN", TMsgDlgType::mtConfirmation, {B::mbYes, B::mbNo}));
+    const std::string separator = "---------------------------\n";
+    EXPECT_EQ(TQtMessagePresenter::BoxCopyText(*box, "A && <B>\r\nسرور MAIN").toStdString(),
+              separator + "Confirm\n" + separator + "A & <B>\nسرور MAIN\n" + separator +
+                  "&Yes   &No   \n" + separator);
 }
 
 } // namespace
