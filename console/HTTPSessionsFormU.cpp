@@ -37,7 +37,9 @@ int TSessionModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant TSessionModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
+    // A name too long for the column is cut in its middle; the tool tip shows it whole.
+    if (!index.isValid() || index.row() >= rowCount() ||
+        (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
     return Utf8Text(ServerUserName(rows_[static_cast<std::size_t>(index.row())]));
 }
@@ -157,6 +159,11 @@ TSessionListForm::TSessionListForm(QWidget* parent) : QDialog(parent) {
     PrepareGrid(GenGrid, "GenGrid");
     GenGrid->setModel(Sessions);
     GenGrid->setColumnWidth(0, px(188));
+    // "SERVER/user" stays on one line: no break at the "/", the middle elided so that both the
+    // server and the end of the user name show, and the column widens with the pane.
+    GenGrid->setWordWrap(false);
+    GenGrid->setTextElideMode(Qt::ElideMiddle);
+    GenGrid->horizontalHeader()->setStretchLastSection(true);
 
     auto* labels = new QGridLayout;
     labels->setContentsMargins(px(4), 0, 0, 0);

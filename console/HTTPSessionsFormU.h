@@ -20,7 +20,7 @@ class QWidget;
 // A length in pixels at 96 dots per inch, scaled to the screen the widget is on.
 int ScreenPixels(const QWidget* widget, int pixelsAt96);
 
-// The session table: one column, "User Name", showing ServerUserName.
+// The session table: one column, "User Name", showing ServerUserName (also as the tool tip).
 class TSessionModel final : public QAbstractTableModel {
     Q_OBJECT
 public:

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -420,6 +421,49 @@ TEST_F(SessionsViewTest, Filled) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"MAIN/ali", "MAIN/sara", "ARCH/guest"}));
     EXPECT_EQ(ColumnTexts(resources, 1), (std::vector<std::string>{"BOOKS", "AUTHORS", "MAPS"}));
     EXPECT_EQ(Count(), "3");
+}
+
+TEST_F(SessionsViewTest, ALongUserNameStaysOnOneLineWhole) {
+    const std::string server = "CENTRALLIBRARYSERVER";
+    const std::string user = "reference.desk.evening.shift.2"; // 30 characters
+    nlohmann::json fixture = Installation();
+    fixture["servers"].push_back({{"name", server}, {"center", "Central"}, {"password", "c"}});
+    fixture["sessions"].push_back({{"id", 31},
+                                   {"server", server},
+                                   {"user_id", 5},
+                                   {"user", user},
+                                   {"kind", 0},
+                                   {"latime", 37622.5}});
+    StartBroker(fixture);
+    Requester.ModuleURL = broker_->ModuleURL();
+    sessions_->ClearServers();
+    sessions_->AddServer("MAIN", "p&ss=1");
+    sessions_->AddServer(server, "c");
+    ASSERT_TRUE(sessions_->RefreshSessions());
+    ASSERT_EQ(Names(), (std::vector<std::string>{"MAIN/ali", "MAIN/sara", server + "/" + user}));
+
+    // Every name is also its own tool tip, whole.
+    const QAbstractItemModel& model = *sessions_->Sessions;
+    for (int row = 0; row < model.rowCount(); ++row)
+        EXPECT_EQ(model.data(model.index(row, 0), Qt::ToolTipRole).toString(),
+                  model.data(model.index(row, 0)).toString());
+    // One line per name, never broken at the "/"; what does not fit goes from the middle, so
+    // that the server and the end of the user name both show.
+    QTableView& grid = *sessions_->GenGrid;
+    EXPECT_FALSE(grid.wordWrap());
+    EXPECT_EQ(grid.textElideMode(), Qt::ElideMiddle);
+
+    // The column fills the left pane and widens with it.
+    sessions_->show();
+    QCoreApplication::processEvents();
+    const int described = grid.columnWidth(0);
+    EXPECT_GE(described, px(188));
+    EXPECT_EQ(described, grid.viewport()->width());
+    sessions_->Splitter1->setSizes({px(401), px(696 - 401 - 5)});
+    QCoreApplication::processEvents();
+    EXPECT_GE(grid.columnWidth(0), described + px(150));
+    EXPECT_EQ(grid.columnWidth(0), grid.viewport()->width());
+    sessions_->hide();
 }
 
 TEST_F(SessionsViewTest, Delete) {
