@@ -7,9 +7,28 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
+
+namespace {
+
+// A scroll area that asks for the whole size of what it holds, so that the window opens with
+// nothing to scroll when the screen has room for it (a plain one asks for at most a few
+// dozen lines).
+class TWholeScrollArea final : public QScrollArea {
+public:
+    QSize sizeHint() const override {
+        const int frame = 2 * frameWidth();
+        return widget() != nullptr ? widget()->sizeHint() + QSize(frame, frame)
+                                   : QScrollArea::sizeHint();
+    }
+};
+
+} // namespace
 
 TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("ServerStatusForm"));
@@ -22,6 +41,20 @@ TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
+
+    // Without a frame and with the window's spacing, the groups stand where they would stand
+    // in the window itself.
+    GroupsArea = new TWholeScrollArea;
+    GroupsArea->setObjectName(QStringLiteral("GroupsArea"));
+    GroupsArea->setFrameShape(QFrame::NoFrame);
+    GroupsArea->setWidgetResizable(true);
+    // Reachable from the keyboard: arrows, Page Up and Page Down, Home and End scroll it.
+    GroupsArea->setFocusPolicy(Qt::StrongFocus);
+    auto* groups = new QWidget;
+    groups->setObjectName(QStringLiteral("Groups"));
+    auto* groupsLayout = new QVBoxLayout(groups);
+    groupsLayout->setContentsMargins(0, 0, 0, 0);
+    groupsLayout->setSpacing(layout->spacing());
 
     // The values are laid out in columns by their own blanks, so they take a fixed-pitch font.
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -43,7 +76,7 @@ TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
             grid->setColumnMinimumWidth(0, captionWidth);
             grid->setColumnStretch(2, 1);
             grid->setHorizontalSpacing(24);
-            layout->addWidget(group);
+            groupsLayout->addWidget(group);
             row = 0;
         }
         auto* caption = new QLabel(Utf8Text(line.Caption));
@@ -60,8 +93,25 @@ TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
         CaptionLabels.push_back(caption);
         ValueLabels.push_back(value);
     }
-    layout->addStretch();
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    groupsLayout->addStretch();
+    GroupsArea->setWidget(groups);
+    layout->addWidget(GroupsArea, 1);
+    resize(sizeHint());
+}
+
+void TServerStatusForm::FitInto(const QRect& available) {
+    // The frame that the window system draws around the window counts against the screen.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize room = available.size() - frame;
+    QSize size = this->size();
+    if (size.height() > room.height()) {
+        size.setHeight(room.height());
+        // The vertical scroll bar takes its width beside the groups rather than from them.
+        size.rwidth() += GroupsArea->verticalScrollBar()->sizeHint().width();
+    }
+    size = size.boundedTo(room).expandedTo(minimumSizeHint());
+    if (size != this->size())
+        resize(size);
 }
 
 bool TServerStatusForm::RefreshView() {
@@ -76,5 +126,9 @@ bool TServerStatusForm::RefreshView() {
 
 void TServerStatusForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    QScreen* target = screen();
+    if (target != nullptr)
+        FitInto(target->availableGeometry());
     CenterOnScreen(this);
+    GroupsArea->setFocus();
 }

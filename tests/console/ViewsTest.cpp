@@ -12,10 +12,16 @@
 #include "Win1256.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
 #include <QFontInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTest>
 
 namespace {
 
@@ -247,6 +253,49 @@ TEST_F(ViewTest, ServerStatusValuesAlignInFixedColumns) {
         form_.reset();
         DoneErrorLog();
     }
+}
+
+TEST_F(ViewTest, ServerStatusOpensWholeWhereItFitsAndScrollsWhereItDoesNot) {
+    Open(SmallInstallation());
+    TServerStatusForm& view = *form_->ServerStatusForm;
+    ASSERT_TRUE(view.RefreshView());
+    QScrollBar& vertical = *view.GroupsArea->verticalScrollBar();
+    QLabel& lastValue = *view.ValueLabels.back();
+    view.show();
+    QCoreApplication::processEvents();
+
+    // At its own size every line shows and nothing scrolls.
+    const QSize own = view.sizeHint();
+    view.resize(own);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(vertical.maximum(), 0);
+    EXPECT_EQ(view.GroupsArea->horizontalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(lastValue.visibleRegion().isEmpty());
+    // It can be resized.
+    EXPECT_GT(view.maximumHeight(), own.height());
+    EXPECT_LT(view.minimumSizeHint().height(), own.height() / 2);
+
+    // A screen with room for it keeps that size.
+    const QSize frame = view.frameGeometry().size() - view.size();
+    view.FitInto(QRect(QPoint(0, 0), own + frame + QSize(40, 40)));
+    EXPECT_EQ(view.size(), own);
+
+    // A screen 200 pixels too short: the window fits into it, the lower lines scroll and the
+    // keyboard reaches them.
+    const QRect shortScreen(QPoint(0, 0), own + frame - QSize(0, 200) + QSize(200, 0));
+    view.FitInto(shortScreen);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.frameGeometry().height(), shortScreen.height());
+    EXPECT_LE(view.frameGeometry().width(), shortScreen.width());
+    EXPECT_GT(vertical.maximum(), 0);
+    EXPECT_EQ(view.GroupsArea->horizontalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(lastValue.visibleRegion().isEmpty());
+    EXPECT_EQ(view.focusWidget(), view.GroupsArea);
+    for (int i = 0; i < 20 && vertical.value() < vertical.maximum(); ++i)
+        QTest::keyClick(view.GroupsArea, Qt::Key_PageDown);
+    EXPECT_EQ(vertical.value(), vertical.maximum());
+    EXPECT_FALSE(lastValue.visibleRegion().isEmpty());
+    view.hide();
 }
 
 TEST_F(ViewTest, ErrorLogIsReadInChunksWithEveryLineEndingInCrLf) {
