@@ -3,6 +3,7 @@
 
 #include "ConsoleTestSupport.h"
 #include "LocConnFormU.h"
+#include "ReplyBuffer.h"
 #include "RequestDispatcher.h"
 #include "TCPAddrDlgU.h"
 
@@ -79,6 +80,26 @@ TEST_F(ConsoleTest, ConnectThroughTheMenuThenLogoutOnlyOnYes) {
     EXPECT_EQ(form_->TheServerNameLB->text().toStdString(), "Server Name: ");
     EXPECT_EQ(form_->TheCenterNameLB->text().toStdString(), "Center Name: ");
     EXPECT_EQ(Enabled(*form_), kNotConnected);
+}
+
+TEST_F(ConsoleTest, WithoutADispatcherNeitherConnectCommandIsOffered) {
+    // No room for the dispatcher's tables: the window comes up without one.
+    SetAllocationLimitForTesting(16);
+    MakeMainForm();
+    SetAllocationLimitForTesting(-1);
+    EXPECT_FALSE(form_->DispatcherReady());
+    EXPECT_EQ(RequestDispatcher, nullptr);
+    EXPECT_EQ(boxes_.Texts(),
+              std::vector<std::string>{"Could not initialize Request Dispatcher..."});
+    // Still so after the idle-time pass over the enabling rules.
+    QEventLoop idle;
+    QTimer::singleShot(20, &idle, &QEventLoop::quit);
+    idle.exec();
+    EXPECT_FALSE(form_->SpxConnAction->isEnabled());
+    EXPECT_FALSE(form_->TCPConnectAction->isEnabled());
+    std::vector<bool> expected = kNotConnected;
+    expected[0] = expected[1] = false;
+    EXPECT_EQ(Enabled(*form_), expected);
 }
 
 TEST_F(ConsoleTest, ClearErrorLogOnlyOnYesAndClosingSendsNoLogout) {

@@ -126,6 +126,29 @@ TEST_F(ViewTest, WebConnectionsAreToldApartByTheirIdWhenDeleted) {
     EXPECT_EQ(ColumnTexts(*view.Connections, 1), Texts{"2024/12/10 08:30:00"});
 }
 
+TEST_F(ViewTest, WebConnectionsRefreshMakesTheFirstRowCurrentUnderItsCaptions) {
+    Open(SmallInstallation());
+    TWebConnForm& view = *form_->WebConnForm;
+    Test(view.Connections);
+    EXPECT_EQ(view.Connections->headerData(0, Qt::Horizontal).toString().toStdString(),
+              "User Name");
+    EXPECT_EQ(view.Connections->headerData(1, Qt::Horizontal).toString().toStdString(),
+              "Last Access Time");
+    EXPECT_EQ(view.CurrentRow(), -1);
+    EXPECT_TRUE(view.RefreshView());
+    EXPECT_EQ(view.CurrentRow(), 0);
+    // The toolbar's Refresh reloads and makes the first row current again, whichever row
+    // was current before.
+    view.SetCurrentRow(1);
+    ASSERT_EQ(view.CurrentRow(), 1);
+    view.RefreshAct->trigger();
+    EXPECT_EQ(server_->Requests(370).size(), 2u);
+    EXPECT_EQ(view.CurrentRow(), 0);
+    EXPECT_TRUE(view.ConnGrid->selectionModel()->isRowSelected(0, {}));
+    EXPECT_FALSE(view.ConnGrid->selectionModel()->isRowSelected(1, {}));
+    EXPECT_TRUE(boxes_.Texts().empty());
+}
+
 TEST_F(ViewTest, DatabasesShowNamesStatesChildListAndResults) {
     Open(SmallInstallation());
     TDBListForm& view = *form_->DBListForm;
