@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -38,8 +39,11 @@ namespace {
 QString outDir;
 int failures = 0;
 
-void Save(QWidget& window, const char* name) {
+// Shows the window, lets `arrange` set it out, and saves what it draws.
+void Save(QWidget& window, const char* name, const std::function<void()>& arrange = {}) {
     window.show();
+    if (arrange)
+        arrange();
     QCoreApplication::processEvents();
     const QString file =
         outDir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png");
@@ -159,7 +163,9 @@ int main(int argc, char* argv[]) {
         form.DBListForm->RefreshView();
         Save(*form.DBListForm, "databases");
         form.ServerStatusForm->RefreshView();
-        Save(*form.ServerStatusForm, "server-status");
+        // At its own size: the screen the shots are drawn on may be smaller than the window.
+        Save(*form.ServerStatusForm, "server-status",
+             [&form] { form.ServerStatusForm->resize(form.ServerStatusForm->sizeHint()); });
         form.ErrorLogForm->RefreshView();
         Save(*form.ErrorLogForm, "error-log");
 
