@@ -3,6 +3,7 @@
 
 #include "ConsoleTestSupport.h"
 #include "QtMessagePresenter.h"
+#include "ServerErrorTexts.h"
 
 #include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
@@ -124,7 +125,7 @@ struct TShownLine {
     Qt::LayoutDirection Direction;
 };
 
-// The lines of the box's label as its text document lays them out; empty when the label
+// The lines of a shown box's label as its text document lays them out; empty when the label
 // draws no document.
 std::vector<TShownLine> ShownLines(const QMessageBox& box) {
     std::vector<TShownLine> lines;
@@ -194,6 +195,23 @@ TEST(QtMessageBox, EachLineIsLaidOutInTheDirectionOfItsFirstStrongLetter) {
             EXPECT_EQ(shown[i].Direction, c.Lines[i].Direction);
         }
         box->hide();
+    }
+}
+
+TEST(QtMessageBox, EveryFarsiServerErrorReadsRightToLeftOnBothLines) {
+    ASSERT_TRUE(UseFarsiMessages);
+    for (std::uint16_t number = 1; number <= kServerErrorCount; ++number) {
+        SCOPED_TRACE(number);
+        std::unique_ptr<QMessageBox> box = TQtMessagePresenter::BuildBox(
+            MakeMessageRequest(ServerErrorText(number), TMsgDlgType::mtError, {B::mbOK}));
+        box->show();
+        QCoreApplication::processEvents();
+        const std::vector<TShownLine> shown = ShownLines(*box);
+        box->hide();
+        ASSERT_EQ(shown.size(), 2u);
+        EXPECT_EQ(shown[0].Direction, Qt::RightToLeft);
+        EXPECT_EQ(shown[1].Direction, Qt::RightToLeft);
+        EXPECT_EQ(shown[1].Text, ServerErrorMessages[number - 1].Farsi);
     }
 }
 
