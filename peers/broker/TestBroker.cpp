@@ -105,6 +105,16 @@ bool IsBrokerKey(const std::string& key) {
     return false;
 }
 
+bool IsPasswordKey(const std::string& key) {
+    const std::string p = "_PASSWORD";
+    return key.compare(0, p.size(), p) == 0 && IsBrokerKey(key);
+}
+
+std::size_t LoggedSize(const ReceivedRequest& r) {
+    return r.path.size() + r.body.size() + r.connection.size() +
+           (r.contentType ? r.contentType->size() : 0);
+}
+
 std::string Value(const std::vector<std::pair<std::string, std::string>>& query,
                   const std::string& key, bool* present = nullptr) {
     for (const auto& [k, v] : query)
@@ -155,6 +165,44 @@ std::vector<std::pair<std::string, std::string>> SplitQuery(const std::string& b
             out.back().second += "&" + piece;
         else
             out.emplace_back(key, eq == std::string::npos ? piece : piece.substr(eq + 1));
+        pos = amp + 1;
+    }
+    return out;
+}
+
+std::string MaskPasswords(const std::string& body) {
+    // The same walk as SplitQuery's: a piece that starts no pair continues the value before it.
+    std::string out;
+    bool anyPair = false;
+    bool inPassword = false;  // the current value is a password's
+    bool maskWritten = false; // and its mask is already out
+    std::size_t pos = 0;
+    while (pos <= body.size()) {
+        std::size_t amp = body.find('&', pos);
+        if (amp == std::string::npos)
+            amp = body.size();
+        const std::string piece = body.substr(pos, amp - pos);
+        const std::size_t eq = piece.find('=');
+        const std::string key = eq == std::string::npos ? std::string{} : piece.substr(0, eq);
+        if ((eq != std::string::npos && IsBrokerKey(key)) || !anyPair) {
+            if (anyPair)
+                out += '&';
+            anyPair = true;
+            inPassword = IsPasswordKey(key);
+            if (inPassword) {
+                out += key + '=';
+                maskWritten = eq + 1 < piece.size();
+                if (maskWritten)
+                    out += kMaskedPassword;
+            } else {
+                out += piece;
+            }
+        } else if (!inPassword) {
+            out += '&' + piece;
+        } else if (!maskWritten) {
+            out += kMaskedPassword; // the value began with "&"
+            maskWritten = true;
+        }
         pos = amp + 1;
     }
     return out;
@@ -237,13 +285,19 @@ TestBroker::~TestBroker() {
 
 bool TestBroker::Bind(const std::string& host, int port) {
     server_ = std::make_unique<httplib::Server>();
+    server_->set_payload_max_length(kMaxRequestBody);
+    // An answer goes out as headers and body: without this, a client that keeps its
+    // connection waits for a delayed acknowledgement before every body.
+    server_->set_tcp_nodelay(true);
     server_->Post(
         ".*", [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
     server_->Get("/_test/requests", [this](const httplib::Request&, httplib::Response& res) {
         nlohmann::json list = nlohmann::json::array();
         for (const ReceivedRequest& r : Requests()) {
-            nlohmann::json item = {
-                {"path", r.path}, {"body", r.body}, {"connection", r.connection}};
+            nlohmann::json item = {{"path", r.path},
+                                   {"body", r.body},
+                                   {"body_size", r.bodySize},
+                                   {"connection", r.connection}};
             item["content_type"] =
                 r.contentType ? nlohmann::json(*r.contentType) : nlohmann::json(nullptr);
             list.push_back(std::move(item));
@@ -305,14 +359,16 @@ void TestBroker::Handle(const httplib::Request& req, httplib::Response& res) {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
         ReceivedRequest r;
         r.path = req.path;
-        r.body = req.body;
+        r.bodySize = req.body.size();
         r.connection = req.get_header_value("Connection");
         if (req.has_header("Content-Type"))
             r.contentType = req.get_header_value("Content-Type");
-        requests_.push_back(std::move(r));
+        const std::string cut = req.body.substr(0, kMaxLoggedBody);
+        std::lock_guard<std::mutex> lock(mutex_);
+        r.body = logPasswords_ ? cut : MaskPasswords(cut);
+        Record(std::move(r));
     }
     const auto [status, body] = Answer(req.body);
     res.status = status;
@@ -485,14 +541,41 @@ std::string TestBroker::AnswerLocked(const std::vector<std::pair<std::string, st
     return ErrorAnswer(1, "Unknown request.");
 }
 
+void TestBroker::Record(ReceivedRequest request) {
+    loggedBytes_ += LoggedSize(request);
+    requests_.push_back(std::move(request));
+    TrimLog();
+}
+
+void TestBroker::TrimLog() {
+    while (!requests_.empty() &&
+           (requests_.size() > maxLoggedRequests_ || loggedBytes_ > maxLoggedBytes_)) {
+        loggedBytes_ -= LoggedSize(requests_.front());
+        requests_.pop_front();
+    }
+}
+
 std::vector<ReceivedRequest> TestBroker::Requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
+    return {requests_.begin(), requests_.end()};
 }
 
 void TestBroker::ClearRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();
+    loggedBytes_ = 0;
+}
+
+void TestBroker::SetLogPasswords(bool keep) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    logPasswords_ = keep;
+}
+
+void TestBroker::SetRequestLogLimits(std::size_t requests, std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    maxLoggedRequests_ = requests;
+    maxLoggedBytes_ = bytes;
+    TrimLog();
 }
 
 void TestBroker::SetBehaviours(std::vector<Behaviour> behaviours) {

@@ -1,4 +1,4 @@
-// zephran-testbroker --fixture FILE [--host 127.0.0.1] [--port N]
+// zephran-testbroker --fixture FILE [--host 127.0.0.1] [--port N] [--log-passwords]
 //
 // Serves the broker queries from the fixture until it is interrupted or terminated. The first
 // line it prints is "listening on HOST:PORT"; port 0 picks a free port.
@@ -19,12 +19,15 @@ int main(int argc, char** argv) {
     std::string fixturePath;
     std::string host = "127.0.0.1";
     int port = 0;
+    bool logPasswords = false;
     app.add_option("--fixture", fixturePath, "the JSON fixture of the installation")
         ->required()
         ->check(CLI::ExistingFile);
     app.add_option("--host", host, "the address to listen on");
     app.add_option("--port", port, "the port to listen on; 0 picks a free one")
         ->check(CLI::Range(0, 65535));
+    app.add_flag("--log-passwords", logPasswords,
+                 "keep passwords in the request log as they came (masked otherwise)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -50,6 +53,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     testbroker::TestBroker broker(std::move(installation));
+    broker.SetLogPasswords(logPasswords);
     if (!broker.Bind(host, port)) {
         std::cerr << "zephran-testbroker: cannot listen on " << host << ':' << port << '\n';
         return 1;

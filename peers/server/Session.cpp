@@ -1,37 +1,66 @@
 #include "Session.h"
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
+#include <climits>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <sstream>
 
 namespace testserver {
 namespace {
 
-bool RecvAll(int fd, std::uint8_t* buf, std::size_t n) {
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
+enum class ReadResult { Ok, Closed, Broken, TimedOut };
+
+// Reads exactly `n` bytes. With a deadline, a client that has not sent them all by then is
+// timed out; without one the read lasts as long as the connection.
+ReadResult RecvAll(int fd, std::uint8_t* buf, std::size_t n, Deadline deadline) {
     std::size_t got = 0;
     while (got < n) {
-        const ssize_t r = ::recv(fd, buf + got, n - got, 0);
-        if (r < 0 && errno == EINTR)
+        if (deadline) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            if (left <= 0)
+                return ReadResult::TimedOut;
+            pollfd p{fd, POLLIN, 0};
+            const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+            if (ready < 0 && errno != EINTR)
+                return ReadResult::Closed;
+            if (ready <= 0)
+                continue;
+        }
+        const ssize_t r = ::recv(fd, buf + got, n - got, deadline ? MSG_DONTWAIT : 0);
+        if (r < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (r <= 0)
-            return false;
+            return ReadResult::Closed;
         got += static_cast<std::size_t>(r);
     }
-    return true;
+    return ReadResult::Ok;
 }
 
-bool SendAll(int fd, const std::uint8_t* buf, std::size_t n) {
+// False when the client left or, the socket's send time-out being set, took no byte for that
+// long (then `stalled` is set).
+bool SendAll(int fd, const std::uint8_t* buf, std::size_t n, bool& stalled) {
     std::size_t sent = 0;
     while (sent < n) {
         const ssize_t r = ::send(fd, buf + sent, n - sent, MSG_NOSIGNAL);
         if (r < 0 && errno == EINTR)
             continue;
-        if (r <= 0)
+        if (r <= 0) {
+            stalled = r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
             return false;
+        }
         sent += static_cast<std::size_t>(r);
     }
     return true;
@@ -42,13 +71,59 @@ void Complain(std::uint32_t connection, const std::string& what) {
               << "; closing it\n";
 }
 
-enum class ReadResult { Ok, Closed, Broken };
+std::string Seconds(std::chrono::milliseconds ms) {
+    std::ostringstream out;
+    out << static_cast<double>(ms.count()) / 1000.0 << " s";
+    return out.str();
+}
+
+// How long the session waits for its client. A logged-in client may think as long as it likes
+// before its next request; every other wait (before the login, between the packets of a
+// request, inside a packet) ends after the idle time-out.
+class ClientClock {
+public:
+    explicit ClientClock(std::chrono::milliseconds idle) : idle_(idle) {}
+    Deadline FromNow() const {
+        if (idle_.count() <= 0)
+            return std::nullopt;
+        return Clock::now() + idle_;
+    }
+    std::chrono::milliseconds Idle() const { return idle_; }
+
+private:
+    std::chrono::milliseconds idle_;
+};
+
+// Reads one packet: its first byte until `first_byte`, the rest within the idle time-out of
+// the first byte. On a time-out, `begun` tells whether part of the packet had come.
+ReadResult ReadPacket(int fd, std::uint8_t* packet, Deadline first_byte, const ClientClock& clock,
+                      bool& begun) {
+    begun = false;
+    const ReadResult r = RecvAll(fd, packet, 1, first_byte);
+    if (r != ReadResult::Ok)
+        return r;
+    begun = true;
+    return RecvAll(fd, packet + 1, kPacketSize - 1, clock.FromNow());
+}
 
 // Reads one request, checking that its packets agree with each other and with its length.
-ReadResult ReadRequest(int fd, std::uint32_t connection, Request& request, std::uint16_t& packets) {
+ReadResult ReadRequest(int fd, std::uint32_t connection, bool logged_in, const ClientClock& clock,
+                       Request& request, std::uint16_t& packets) {
+    const auto timed_out = [&](bool begun, const std::string& silence) {
+        Complain(connection, (begun ? std::string("a packet left unfinished") : silence) + " for " +
+                                 Seconds(clock.Idle()));
+        return ReadResult::TimedOut;
+    };
     std::uint8_t packet[kPacketSize];
-    if (!RecvAll(fd, packet, kPacketSize))
+    bool begun = false;
+    switch (ReadPacket(fd, packet, logged_in ? std::nullopt : clock.FromNow(), clock, begun)) {
+    case ReadResult::Ok:
+        break;
+    case ReadResult::TimedOut:
+        return timed_out(begun, "no request");
+    default:
         return ReadResult::Closed;
+    }
     const PacketHeader first = DecodeHeader(packet);
     const std::uint32_t length = first.data_length;
     const std::uint16_t count = first.packet_count;
@@ -64,7 +139,14 @@ ReadResult ReadRequest(int fd, std::uint32_t connection, Request& request, std::
     request.data.assign(length, '\0');
     for (std::uint16_t i = 0; i < count; ++i) {
         if (i > 0) {
-            if (!RecvAll(fd, packet, kPacketSize)) {
+            switch (ReadPacket(fd, packet, clock.FromNow(), clock, begun)) {
+            case ReadResult::Ok:
+                break;
+            case ReadResult::TimedOut:
+                timed_out(begun,
+                          "request " + std::to_string(first.request_code) + " left unfinished");
+                return ReadResult::Broken;
+            default:
                 Complain(connection, "the client left in the middle of a request");
                 return ReadResult::Broken;
             }
@@ -91,7 +173,7 @@ ReadResult ReadRequest(int fd, std::uint32_t connection, Request& request, std::
 // Sends a reply in packets; false when the connection is to be closed afterwards (the client
 // left, or a close in the middle of the reply was asked for).
 bool SendReply(int fd, const PacketHeader& request, std::uint32_t connection, Reply& reply,
-               const std::optional<CloseRule>& close) {
+               const std::optional<CloseRule>& close, const ClientClock& clock) {
     const std::uint64_t size = reply.data ? reply.data->Size() : 0;
     const std::uint64_t announced = reply.data_length.value_or(size);
     // The packet count is 16 bits wide: an announced length beyond 65535 packets (only a raw
@@ -127,8 +209,14 @@ bool SendReply(int fd, const PacketHeader& request, std::uint32_t connection, Re
             reply.data->Read(packet + kHeaderSize, kDataAreaSize);
         const std::size_t n =
             static_cast<std::size_t>(std::min<std::uint64_t>(kPacketSize, wire_limit - sent));
-        if (!SendAll(fd, packet, n))
+        bool stalled = false;
+        if (!SendAll(fd, packet, n, stalled)) {
+            if (stalled)
+                Complain(connection, "the reply to request " +
+                                         std::to_string(request.request_code) + " not taken for " +
+                                         Seconds(clock.Idle()));
             return false;
+        }
         sent += n;
     }
     return !close.has_value();
@@ -160,9 +248,18 @@ void RequestLog::Write(std::uint32_t connection, const PacketHeader& h, std::uin
     std::fflush(file_);
 }
 
-void RunSession(int fd, std::uint32_t connection_id, Service& service, RequestLog& log) {
+void RunSession(int fd, std::uint32_t connection_id, Service& service, RequestLog& log,
+                const SessionLimits& limits) {
     SessionState session;
     session.connection_id = connection_id;
+    const ClientClock clock(limits.idle_timeout);
+    if (limits.idle_timeout.count() > 0) {
+        // A send that moves no byte for the idle time-out fails: a client that stops reading
+        // its reply does not hold its thread for ever.
+        const auto ms = limits.idle_timeout.count();
+        timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
 
     // The registration packet goes out in one piece: clients read it with a single receive.
     std::uint8_t packet[kPacketSize] = {};
@@ -173,20 +270,22 @@ void RunSession(int fd, std::uint32_t connection_id, Service& service, RequestLo
     reg.packet_count = 1;
     reg.reply_code = 1;
     EncodeHeader(reg, packet);
-    if (!SendAll(fd, packet, kPacketSize))
+    bool stalled = false;
+    if (!SendAll(fd, packet, kPacketSize, stalled))
         return;
 
     for (;;) {
         Request request;
         std::uint16_t packets = 0;
-        if (ReadRequest(fd, connection_id, request, packets) != ReadResult::Ok)
+        if (ReadRequest(fd, connection_id, session.logged_in, clock, request, packets) !=
+            ReadResult::Ok)
             break;
         log.Write(connection_id, request.header, packets, request.data);
         Reply reply = service.Handle(session, request);
         const std::uint16_t code = request.header.request_code;
         if (const std::uint32_t ms = service.DelayMs(code))
             service.Sleep(ms);
-        if (!SendReply(fd, request.header, connection_id, reply, service.CloseRuleFor(code)))
+        if (!SendReply(fd, request.header, connection_id, reply, service.CloseRuleFor(code), clock))
             break;
     }
     service.EndSession(session);

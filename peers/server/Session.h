@@ -5,6 +5,7 @@
 
 #include "Service.h"
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -24,6 +25,16 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-void RunSession(int fd, std::uint32_t connection_id, Service& service, RequestLog& log);
+// How long a session waits for its client (see RunSession). Zero waits without limit.
+struct SessionLimits {
+    std::chrono::milliseconds idle_timeout{30000};
+};
+
+// Serves one client until it leaves, breaks the protocol, is idle for too long or the server
+// stops. Idle means: silent before it has logged in, or stopping inside a request or a packet,
+// or taking no byte of its reply, for the idle time-out. A logged-in client waits as long as it
+// likes between requests, as an administrator's console does.
+void RunSession(int fd, std::uint32_t connection_id, Service& service, RequestLog& log,
+                const SessionLimits& limits);
 
 } // namespace testserver

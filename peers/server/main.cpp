@@ -20,6 +20,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <list>
@@ -96,6 +98,7 @@ int main(int argc, char** argv) {
     std::string fixture_path, host = "127.0.0.1", log_path;
     std::uint16_t port = 0;
     std::size_t max_clients = 256;
+    double idle_timeout_s = 30;
     app.add_option("--fixture", fixture_path, "JSON fixture describing the installation")
         ->required();
     app.add_option("--host", host, "address to listen on")->capture_default_str();
@@ -104,6 +107,11 @@ int main(int argc, char** argv) {
     app.add_option("--max-clients", max_clients, "connections served at the same time")
         ->capture_default_str()
         ->check(CLI::Range(1, 4096));
+    app.add_option("--idle-timeout", idle_timeout_s,
+                   "seconds a client may stay silent before logging in, or stop inside a request "
+                   "or its reply, before it is closed; 0 never closes one")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 86400.0));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -144,6 +152,8 @@ int main(int argc, char** argv) {
         return 1;
     std::cout << "listening on " << bound << std::endl;
 
+    SessionLimits limits;
+    limits.idle_timeout = std::chrono::milliseconds(std::llround(idle_timeout_s * 1000));
     Service service(std::move(fixture));
     std::list<std::unique_ptr<Client>> clients;
 
@@ -183,10 +193,12 @@ int main(int argc, char** argv) {
         const std::uint32_t id = service.NewConnectionId();
         sigset_t saved;
         ::pthread_sigmask(SIG_BLOCK, &stop_signals, &saved);
-        raw->thread = std::thread([raw, id, &service, &log] {
-            RunSession(raw->fd, id, service, log);
-            ::shutdown(raw->fd, SHUT_RDWR);
+        raw->thread = std::thread([raw, id, &service, &log, limits] {
+            RunSession(raw->fd, id, service, log, limits);
+            // The place is free before the client sees the end: one that connects again at
+            // once is not refused for a slot that is only waiting to be reaped.
             raw->done = true;
+            ::shutdown(raw->fd, SHUT_RDWR);
         });
         ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
         clients.push_back(std::move(client));

@@ -92,6 +92,7 @@ public:
         WriteFile(fixturePath, fixture);
         std::vector<std::string> args = {kBin + "/zephran-testbroker", "--fixture",
                                          fixturePath.string(), "--port", "0"};
+        args.push_back("--log-passwords"); // the tests compare whole bodies, passwords included
         auto argv = Pointers(args);
         int fds[2];
         if (::pipe(fds) != 0)

@@ -100,6 +100,7 @@ class TInProcessBroker {
 public:
     explicit TInProcessBroker(const nlohmann::json& fixture)
         : broker_(testbroker::ParseFixture(fixture)) {
+        broker_.SetLogPasswords(true); // the tests compare whole bodies, passwords included
         port_ = broker_.Start("127.0.0.1", 0);
     }
     std::string URL() const { return "127.0.0.1:" + std::to_string(port_) + "/web"; }

@@ -5,9 +5,11 @@
 #include "RequestDispatcher.h"
 #include "ServerErrors.h"
 #include "TempFolder.h"
+#include "ViewRules.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
 namespace {
@@ -129,6 +131,72 @@ TEST_F(DispatcherTest, ChangedListIsReloadedAndTheRequestSentAgain) {
     EXPECT_EQ(RequestDispatcher->Database(1).Name, "SEVEN-B");
     EXPECT_EQ(RequestDispatcher->Database(1).Handle, 200);
     EXPECT_EQ(RequestDispatcher->UsedDatabaseIds.count(), 2u);
+}
+
+TEST_F(DispatcherTest, AFailedListFetchIsMadeGoodBeforeTheNextRequest) {
+    // The server keeps its list under `serverStamp` and answers a console request that carries
+    // another stamp with "database list changed". One list fetch fails (a reply announcing no
+    // packet). Whatever stamp the dispatcher is left with, the next request must bring the
+    // table back: otherwise it stays empty until the next login and every result shows a
+    // database the console does not know. The stamps tried include those a failed fetch could
+    // leave behind: 0 (the value before the first fetch), the inverse of the last good stamp.
+    struct Case {
+        const char* name;
+        int failingFetch;          // 1: the fetch of the admission, 2: the reload
+        std::uint16_t firstStamp;  // the server's stamp at admission
+        std::uint16_t secondStamp; // its stamp from just after the admission
+        std::vector<std::uint16_t> codes;
+    } cases[] = {
+        {"admission, stamp 1", 1, 1, 1, {20, 18, 1, 1, 371}},
+        {"admission, stamp 0", 1, 0, 0, {20, 18, 1, 1, 371}},
+        {"admission, stamp 0xFFFF", 1, 0xFFFF, 0xFFFF, {20, 18, 1, 1, 371}},
+        {"reload, next stamp", 2, 0x1234, 0x1235, {20, 18, 1, 371, 1, 1, 371}},
+        {"reload, inverted stamp", 2, 0x1234, 0xEDCB, {20, 18, 1, 371, 1, 1, 371}},
+        {"reload, stamp 0", 2, 0x1234, 0, {20, 18, 1, 371, 1, 1, 371}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        recorder_.Clear();
+        std::atomic<std::uint16_t> serverStamp{c.firstStamp};
+        int fetches = 0;
+        TFakeServer server([&](const TWireHeader& h, const Bytes& d) -> Bytes {
+            switch (h.RequestCode) {
+            case 1:
+                if (++fetches == c.failingFetch) {
+                    TWireHeader broken;
+                    broken.RequestCode = 1;
+                    broken.PacketCount = 0;
+                    return MakePacket(broken);
+                }
+                return DatabaseListReply({{100, 5, "FIVE"}, {101, 7, "SEVEN"}}, serverStamp);
+            case 371:
+                return h.ReplyCode == serverStamp ? EmptyReply() : ServerErrorReply(5);
+            default:
+                return Admitting({}, 0)(h, d);
+            }
+        });
+        ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
+        serverStamp = c.secondStamp;
+
+        EXPECT_EQ(DeleteWebConn(1, 9), kExchangeDone);
+        EXPECT_TRUE(recorder_.Messages().empty());
+        EXPECT_EQ(server.Codes(), c.codes);
+        EXPECT_EQ(server.Received().back().Header.ReplyCode, c.secondStamp);
+        EXPECT_EQ(RequestDispatcher->Server(1).ListStamp, c.secondStamp);
+        EXPECT_EQ(Ids(), (std::vector<std::uint8_t>{1, 2}));
+        EXPECT_EQ(ResultDatabaseName(1, 101), "SEVEN");
+        EXPECT_EQ(DatabaseNameOfNumber(1, 5), "FIVE");
+        EXPECT_NE(Log().find("Reply with Packet Count 0 for request 1"), std::string::npos);
+
+        // Settled: the next request goes out alone.
+        EXPECT_EQ(DeleteWebConn(1, 9), kExchangeDone);
+        EXPECT_EQ(server.Codes().size(), c.codes.size() + 1);
+
+        TServerSet one;
+        one.set(1);
+        RequestDispatcher->LogoutServer(1);
+        RequestDispatcher->RemoveServers(one);
+    }
 }
 
 TEST_F(DispatcherTest, AListThatNeverSettlesEndsTheRequest) {

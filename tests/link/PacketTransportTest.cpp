@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <numeric>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -260,6 +262,53 @@ TEST_F(PacketTransportTest, RegistrationThatIsShortOrRefusedFails) {
         EXPECT_EQ(socket, kInvalidSocket) << "the socket is closed";
         EXPECT_EQ(reports_, std::vector<std::string>{"Server could not Register this Client"});
     }
+}
+
+TEST_F(PacketTransportTest, ClosingDropsTheBytesReadAheadOfTheSocket) {
+    // The first server refuses the registration and sends a stray packet behind it in the same
+    // write, so the client receives both at once. The socket number freed by the refusal is the
+    // one the next connection gets: none of the stray bytes may be taken for its registration.
+    int accepted = 0;
+    TScriptedPeer peer(
+        [&](TPeerConnection& c) {
+            if (accepted++ == 0) {
+                Bytes refusedThenStray = MakeRegistration(66, 3, 0);
+                const Bytes stray = MakeRegistration(666, 9);
+                refusedThenStray.insert(refusedThenStray.end(), stray.begin(), stray.end());
+                c.Write(refusedThenStray);
+            } else {
+                c.Write(MakeRegistration(77, 5));
+                c.ReadRequestPackets();
+                TWireHeader h;
+                h.Value = 42;
+                c.Write(MakeReply(h, {}));
+            }
+            c.ReadExactly(1, 5000); // until the client closes
+        },
+        2);
+    // The lowest free descriptor is the one the first connection will be given.
+    const int expected = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(expected, 0);
+    ::close(expected);
+
+    TSocket socket = kInvalidSocket;
+    std::uint32_t id = 0;
+    std::uint8_t tag = 0;
+    EXPECT_FALSE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
+    EXPECT_EQ(reports_, std::vector<std::string>{"Server could not Register this Client"});
+
+    reports_.clear();
+    ASSERT_TRUE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
+    ASSERT_EQ(socket, static_cast<TSocket>(expected))
+        << "the second connection must reuse the number of the closed socket";
+    EXPECT_EQ(id, 77u) << "the registration is the new server's, not the stray packet";
+    EXPECT_EQ(tag, 5);
+    TRequestRecord r;
+    r.Code = 20;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    EXPECT_EQ(r.Value, 42);
+    EXPECT_TRUE(reports_.empty()) << reports_.front();
+    CloseConnection(socket);
 }
 
 TEST_F(PacketTransportTest, ConnectFailureIsReported) {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -223,7 +225,8 @@ private:
 // The server process with a fixture written to a temporary file.
 class Server {
 public:
-    explicit Server(const std::string& fixture_json, const char* max_clients = "256") {
+    explicit Server(const std::string& fixture_json, const char* max_clients = "256",
+                    const char* idle_timeout = "30") {
         char dir_template[] = "/tmp/zts-test-XXXXXX";
         dir_ = ::mkdtemp(dir_template);
         fixture_ = dir_ + "/fixture.json";
@@ -240,8 +243,8 @@ public:
             ::close(out[0]);
             ::close(err[0]);
             ::execl(TESTSERVER_PATH, TESTSERVER_PATH, "--fixture", fixture_.c_str(), "--port", "0",
-                    "--log", log_.c_str(), "--max-clients", max_clients,
-                    static_cast<char*>(nullptr));
+                    "--log", log_.c_str(), "--max-clients", max_clients, "--idle-timeout",
+                    idle_timeout, static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(out[1]);
@@ -355,8 +358,9 @@ std::string WithBehaviour(const std::string& behaviour) {
 
 class TestServerTest : public ::testing::Test {
 protected:
-    void Start(const std::string& fixture = kFixture, const char* max_clients = "256") {
-        server_ = std::make_unique<Server>(fixture, max_clients);
+    void Start(const std::string& fixture = kFixture, const char* max_clients = "256",
+               const char* idle_timeout = "30") {
+        server_ = std::make_unique<Server>(fixture, max_clients, idle_timeout);
         ASSERT_GT(server_->Port(), 0) << server_->FirstLine() << server_->Stderr();
     }
     // A client that is registered and logged in.
@@ -401,6 +405,74 @@ TEST_F(TestServerTest, ClientsBeyondTheLimitAreClosedWithoutRegistration) {
     // The two admitted clients are still served.
     EXPECT_TRUE(a.Handshake("secret"));
     EXPECT_TRUE(b.Handshake("secret"));
+}
+
+TEST_F(TestServerTest, IdleClientsAreClosedSoThatNewOnesAreServed) {
+    // Four places: a logged-in administrator who then says nothing, and three clients that only
+    // hold a place. Each of the three is idle in its own way.
+    Start(kFixture, "4", "1");
+    auto admin = Admin();
+    Client silent(server_->Port()), half_packet(server_->Port()), half_request(server_->Port());
+    ASSERT_EQ(silent.Register(), kPacket);
+    ASSERT_EQ(half_packet.Register(), kPacket);
+    ASSERT_EQ(half_request.Register(), kPacket);
+    std::uint8_t start[100] = {};
+    half_packet.SendRaw(start, sizeof start);
+    std::uint8_t first[kPacket] = {};
+    Put32(first + 4, 1200); // three packets announced, one sent
+    Put32(first + 8, half_request.Id());
+    Put16(first + 12, 20);
+    Put16(first + 18, 3);
+    half_request.SendRaw(first, kPacket);
+
+    Client refused(server_->Port());
+    EXPECT_EQ(refused.Register(), 0u) << "every place is taken";
+
+    // The server closes the three idle ones (the clients wait up to 10 s for it)...
+    EXPECT_EQ(silent.DrainUntilClosed(), 0u);
+    EXPECT_EQ(half_packet.DrainUntilClosed(), 0u);
+    EXPECT_EQ(half_request.DrainUntilClosed(), 0u);
+    // ... and serves a new client in their place.
+    Client fresh(server_->Port());
+    ASSERT_EQ(fresh.Register(), kPacket);
+    EXPECT_TRUE(fresh.Handshake("secret"));
+    // The administrator, silent for longer than any of them, is still served.
+    auto r = admin->Exchange(368, 0, 0, {}, 4);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->header.value, 2);
+
+    const std::string err = server_->Stderr();
+    for (const std::string& line :
+         {"connection " + std::to_string(silent.Id()) + ": no request for 1 s; closing it",
+          "connection " + std::to_string(half_packet.Id()) +
+              ": a packet left unfinished for 1 s; closing it",
+          "connection " + std::to_string(half_request.Id()) +
+              ": request 20 left unfinished for 1 s; closing it"})
+        EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
+}
+
+TEST_F(TestServerTest, ASlowClientIsNotIdleWhileWholePacketsKeepComing) {
+    // Five packets, each well within the time-out of the one before, the whole request taking
+    // longer than the time-out.
+    Start(kFixture, "256", "2");
+    auto c = Admin();
+    const std::string data(2500, 'x');
+    std::uint8_t p[kPacket] = {};
+    for (std::uint16_t i = 0; i < 5; ++i) {
+        std::memset(p, 0, sizeof p);
+        Put32(p + 4, static_cast<std::uint32_t>(data.size()));
+        Put32(p + 8, c->Id());
+        Put16(p + 12, 999);
+        Put16(p + 14, 40);
+        Put16(p + 18, 5);
+        Put16(p + 20, i);
+        c->SendRaw(p, kPacket);
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    }
+    auto r = c->Receive();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->header.code, 999);
+    EXPECT_EQ(r->header.value, 7) << "the unknown request is answered, not cut off";
 }
 
 TEST_F(TestServerTest, ADelayedReplyHoldsUpNoOtherClientAndEndsWithTheServer) {
