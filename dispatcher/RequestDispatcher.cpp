@@ -219,8 +219,6 @@ std::uint16_t TRequestDispatcher::ExecuteRequest(std::uint8_t serverIndex,
     const std::int32_t param = request.Param;
     const std::uint16_t param2 = request.Param2;
     for (int attempt = 0;; ++attempt) {
-        if (Server(serverIndex).ListFetchFailed)
-            RefreshServerDatabases(serverIndex, Server(serverIndex).ServerId);
         bool ok;
         bool changed;
         {
@@ -294,15 +292,10 @@ void TRequestDispatcher::RefreshServerDatabases(std::uint8_t serverIndex, std::u
     std::uint16_t stamp = 0;
     if (FetchDatabaseList(serverIndex, items, stamp)) {
         Server(serverIndex).ListStamp = stamp;
-        Server(serverIndex).ListFetchFailed = false;
     } else if (serverIndex >= 1 && serverIndex <= ServerCount) {
-        // Any stamp may be the server's own, so a changed stamp alone cannot be relied on to
-        // bring the list back: the next request fetches it first. Should that fetch fail too,
-        // the inverted stamp still makes most servers answer "list changed".
-        TServerEntry& e = Server(serverIndex);
-        if (!e.ListFetchFailed)
-            e.ListStamp = static_cast<std::uint16_t>(~e.ListStamp);
-        e.ListFetchFailed = true;
+        // Whatever the server's stamp is, it is not this one: the next request meets "list
+        // changed" and the list is fetched again.
+        Server(serverIndex).ListStamp = static_cast<std::uint16_t>(~Server(serverIndex).ListStamp);
     }
     std::bitset<256> stale;
     for (int i = 1; i <= DatabaseCount; ++i)

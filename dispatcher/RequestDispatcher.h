@@ -26,9 +26,6 @@ struct TServerEntry {
     std::uint8_t SecurityKind = 0;
     std::uint8_t ServerId = 0;
     std::uint16_t ListStamp = 0;
-    // The last fetch of the database list failed: the list is fetched again before the next
-    // request, since no stamp is sure to differ from the server's.
-    bool ListFetchFailed = false;
     std::string CenterName; // at most 80
     std::string CenterText; // at most 80
     std::string ServerName; // at most 60
