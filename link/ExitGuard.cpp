@@ -202,8 +202,14 @@ bool EndOnSignals(std::initializer_list<int> signals) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     bool all = true;
-    for (int signal : signals)
+    for (int signal : signals) {
+        // A signal that the program was started with ignored (nohup, a background job of a
+        // script) stays ignored, as whoever started it asked.
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         all = ::sigaction(signal, &action, nullptr) == 0 && all;
+    }
     return all;
 }
 

@@ -26,7 +26,8 @@ namespace ExitGuard {
 bool OpenStandardDescriptors();
 
 // From now on each of the signals (SIGINT, SIGTERM, SIGHUP...) ends the program as said
-// above. False when the pipe, the thread or a handler cannot be had.
+// above, but for one that the program was started with ignored, which stays ignored. False
+// when the pipe, the thread or a handler cannot be had.
 bool EndOnSignals(std::initializer_list<int> signals);
 
 // A limit for the work from now on: when `seconds` pass before DisarmTimeLimit, the program

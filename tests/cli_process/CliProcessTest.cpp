@@ -243,6 +243,7 @@ struct TChildOptions {
     std::vector<int> Closed;                        // standard descriptors closed in the child
     int Stdout = -1;                                // standard output, else a file
     std::map<std::string, std::string> Environment; // added to this process's
+    std::vector<int> Ignored;                       // signals the child starts with ignored
 };
 
 // This process's environment with `changes` made (an empty value removes the variable), as
@@ -311,6 +312,8 @@ public:
                 ::close(fd);
             for (int fd : options.Closed)
                 ::close(fd);
+            for (int signal : options.Ignored)
+                ::signal(signal, SIG_IGN);
             ::execve(program.c_str(), argv.Get(), environment.Get());
             ::_exit(127);
         }
@@ -392,18 +395,34 @@ TEST(CliSignalsTest, InterruptedWhileSpillingRemovesTheFileSendsNothingMoreAndEx
     }
 }
 
+TEST(CliSignalsTest, ASignalIgnoredByWhoeverStartedTheCommandStaysIgnored) {
+    TAdminCopy admin;
+    TSessionLog log;
+    TScriptedPeer peer(StallInSpilledReply(log));
+    // As nohup starts a program.
+    TChildOptions options;
+    options.Ignored = {SIGHUP};
+    TChild child(admin.Program(), {"--tcp", Tcp(peer), "locals"}, options);
+    ASSERT_TRUE(WaitFor([&] { return EntryCount(admin.Temp()) == 1; })) << "no spill file appeared";
+    ::kill(child.Pid(), SIGHUP);
+    std::this_thread::sleep_for(300ms);
+    ::kill(child.Pid(), SIGTERM);
+    EXPECT_EQ(child.Wait(), "exit 143") << "SIGHUP ended the command";
+    peer.Join();
+    EXPECT_EQ(EntryCount(admin.Temp()), 0);
+}
+
 TEST(CliSignalsTest, TheConsoleEndsWith128PlusSignalToo) {
     if (!std::filesystem::exists(kConsole))
         GTEST_SKIP() << "the console is not built";
     for (int signal : {SIGTERM, SIGHUP}) {
         SCOPED_TRACE(::strsignal(signal));
         TTempFolder home;
-        TChild console(kConsole, {},
-                       {{},
-                        -1,
-                        {{"QT_QPA_PLATFORM", "offscreen"},
-                         {"HOME", home.Path()},
-                         {"XDG_CONFIG_HOME", home.Path()}}});
+        TChildOptions options;
+        options.Environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                               {"HOME", home.Path()},
+                               {"XDG_CONFIG_HOME", home.Path()}};
+        TChild console(kConsole, {}, options);
         ASSERT_TRUE(WaitFor([&] { return Catches(console.Pid(), signal); }));
         ::kill(console.Pid(), signal);
         EXPECT_EQ(console.Wait(), "exit " + std::to_string(128 + signal));
@@ -497,7 +516,9 @@ TEST(CliDescriptorsTest, ClosedStandardDescriptorsNeverLeadOutputIntoTheSession)
         TScriptedPeer peer(Serve(log, c.Data));
         std::vector<std::string> args = {"--tcp", Tcp(peer)};
         args.insert(args.end(), c.Command.begin(), c.Command.end());
-        TChild child(kAdmin, args, {c.Closed, -1, {}});
+        TChildOptions options;
+        options.Closed = c.Closed;
+        TChild child(kAdmin, args, options);
         EXPECT_EQ(child.Wait(), "exit 0");
         peer.Join();
         // The session's packets, and nothing else.
@@ -513,7 +534,9 @@ TEST(CliDescriptorsTest, AClosedPipeIsAFailedWriteWithItsMessage) {
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     ::close(pipeFds[0]); // nobody reads
-    TChild child(kAdmin, {"--tcp", Tcp(peer), "webs"}, {{}, pipeFds[1], {}});
+    TChildOptions options;
+    options.Stdout = pipeFds[1];
+    TChild child(kAdmin, {"--tcp", Tcp(peer), "webs"}, options);
     ::close(pipeFds[1]);
     EXPECT_EQ(child.Wait(), "exit 1");
     EXPECT_EQ(child.Err(),
