@@ -9,6 +9,7 @@
 // output, and sets ExitCode: 0 success, 1 the operation failed (the reason has been written),
 // 2 the command line was not valid.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct TCliContext {
     std::string CredentialsFile;      // --credentials FILE
     std::vector<std::string> Servers; // --server NAME, repeatable
     std::string IdPermutation;        // --id-permutation LIST (already validated)
+    double Timeout = 0;               // --timeout SECONDS, 0 for no limit
 
     int ExitCode = kExitSuccess;
 
@@ -47,8 +49,21 @@ private:
     std::optional<std::string> password_;
 };
 
-// Adds the global options of the command line to `app`, bound to `ctx`.
+// Adds the global options of the command line to `app`, bound to `ctx`. Once the whole line
+// has been parsed and before the command runs, --timeout arms the command's time limit.
 void AddGlobalOptions(CLI::App& app, TCliContext& ctx);
+
+// Checks of the commands' arguments that the commands themselves do not make: a user name that
+// no server's user can have. Called once every command has been added.
+void AddArgumentChecks(CLI::App& app);
+
+// The longest user name a server keeps, in bytes of Windows-1256.
+inline constexpr std::size_t kMaxServerUserName = 30;
+
+// The seconds of a --timeout value: a positive decimal number; nothing when it is not one.
+std::optional<double> ParseTimeout(const std::string& text);
+// "The command did not finish within 5 seconds."
+std::string TimeLimitMessage(double seconds);
 
 // Writes a message to standard error as the console's message box would show it.
 void WriteMessage(const std::string& text);

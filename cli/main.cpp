@@ -8,12 +8,14 @@
 #include "ServerCommands.h"
 
 #include "ConfigStore.h"
+#include "ExitGuard.h"
 #include "MessageDialogs.h"
 #include "MessagePresenters.h"
 #include "QSettingsConfigStore.h"
 
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <iostream>
 #include <new>
 
@@ -34,9 +36,27 @@ private:
     const IConfigStore& inner_;
 };
 
+// The command's own end: what it printed is flushed and checked, and the time limit no longer
+// runs.
+int Finish(int status) {
+    const bool written = FinishOutput();
+    ExitGuard::DisarmTimeLimit();
+    return written ? status : kExitFailure;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else is opened: a closed standard descriptor would be taken by the
+    // server's socket or a file, and output or messages would go there.
+    if (!ExitGuard::OpenStandardDescriptors())
+        return kExitFailure;
+    // A closed pipe is a failed write that the output reports, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Interrupted, the command removes its spill file, puts the terminal's echo back and ends
+    // with 128 + the signal's number, sending nothing more.
+    ExitGuard::EndOnSignals({SIGINT, SIGTERM, SIGHUP});
+
     TStderrMessagePresenter presenter;
     SetMessagePresenter(&presenter);
     TQSettingsConfigStore settings;
@@ -52,22 +72,21 @@ int main(int argc, char** argv) {
     AddGlobalOptions(app, ctx);
     AddServerCommands(app, ctx);
     AddBrokerCommands(app, ctx);
+    AddArgumentChecks(app);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
-        return code == 0 ? kExitSuccess : kExitUsage;
+        return Finish(code == 0 ? kExitSuccess : kExitUsage);
     } catch (const std::bad_alloc&) {
         WriteMessage("Out of Memory.");
-        FinishOutput();
+        Finish(kExitFailure);
         return kExitFailure;
     } catch (const std::exception& e) {
         WriteMessage(e.what());
-        FinishOutput();
+        Finish(kExitFailure);
         return kExitFailure;
     }
-    if (!FinishOutput())
-        return kExitFailure;
-    return ctx.ExitCode;
+    return Finish(ctx.ExitCode);
 }

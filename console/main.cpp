@@ -2,6 +2,7 @@
 
 #include "BrokerLog.h"
 #include "BusyCursor.h"
+#include "ExitGuard.h"
 #include "HTTPSessionsFormU.h"
 #include "HttpLoginDlgU.h"
 #include "MainU.h"
@@ -13,7 +14,12 @@
 #include <QApplication>
 #include <QLocale>
 
+#include <csignal>
+
 int main(int argc, char* argv[]) {
+    // Ended from outside, the console removes the spill file of a reply it is reading and exits
+    // with 128 + the signal's number.
+    ExitGuard::EndOnSignals({SIGINT, SIGTERM, SIGHUP});
     QApplication app(argc, argv);
     // Display conventions before any window exists: English names, "." as the decimal
     // separator; every date the windows show reads year/month/day ("yyyy/mm/dd hh:nn:ss").

@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -165,7 +167,65 @@ void RemoveFile(const std::string& name) {
 }
 #endif
 
+// The spill files open now. A file is made and entered under the lock, and removed and
+// forgotten under it, so that RemoveOpenSpillFiles never misses one nor removes a name that
+// another program may have taken meanwhile. Never destroyed: a program's end may come from
+// another thread while main returns.
+struct TOpenSpills {
+    std::mutex Lock;
+    std::vector<std::string> Names;
+    bool Ending = false;
+};
+
+TOpenSpills& OpenSpills() {
+    static TOpenSpills* spills = new TOpenSpills;
+    return *spills;
+}
+
+// Makes the file and enters its name; -1 (errno set) when it cannot be made.
+int CreateSpillFile(const std::string& name) {
+    TOpenSpills& spills = OpenSpills();
+    std::lock_guard<std::mutex> lock(spills.Lock);
+    if (spills.Ending) {
+        errno = EINTR;
+        return -1;
+    }
+    const int fd = CreateExclusive(name);
+    if (fd >= 0) {
+        try {
+            spills.Names.push_back(name);
+        } catch (...) {
+            CloseFile(fd);
+            RemoveFile(name);
+            errno = ENOMEM;
+            return -1;
+        }
+    }
+    return fd;
+}
+
+void RemoveSpillFile(int fd, const std::string& name) {
+    TOpenSpills& spills = OpenSpills();
+    std::lock_guard<std::mutex> lock(spills.Lock);
+    CloseFile(fd);
+    if (spills.Ending)
+        return; // already removed
+    RemoveFile(name);
+    const auto at = std::find(spills.Names.begin(), spills.Names.end(), name);
+    if (at != spills.Names.end())
+        spills.Names.erase(at);
+}
+
 } // namespace
+
+void RemoveOpenSpillFiles() {
+    TOpenSpills& spills = OpenSpills();
+    std::lock_guard<std::mutex> lock(spills.Lock);
+    spills.Ending = true;
+    for (const std::string& name : spills.Names)
+        RemoveFile(name);
+    spills.Names.clear();
+}
 
 bool CanAllocate(std::int64_t size) {
     return size > 0 && (g_allocationLimit < 0 || size <= g_allocationLimit);
@@ -245,7 +305,7 @@ std::unique_ptr<TReplyBuffer> CreateReplyBuffer(std::int32_t total) {
             const std::string name = MakeTempFileName("RCVB");
             if (name.empty())
                 break;
-            buffer->file_ = CreateExclusive(name);
+            buffer->file_ = CreateSpillFile(name);
             if (buffer->file_ >= 0)
                 buffer->fileName_ = name;
             else if (errno != EEXIST)
@@ -261,10 +321,8 @@ std::unique_ptr<TReplyBuffer> CreateReplyBuffer(std::int32_t total) {
 }
 
 TReplyBuffer::~TReplyBuffer() {
-    if (file_ >= 0) {
-        CloseFile(file_);
-        RemoveFile(fileName_);
-    }
+    if (file_ >= 0)
+        RemoveSpillFile(file_, fileName_);
 }
 
 void TReplyBuffer::StoreChunk(std::uint16_t index, const std::uint8_t* chunk) {

@@ -35,6 +35,10 @@ void InitProgramDirectory();
 // names no existing file; empty when there is none.
 std::string MakeTempFileName(const std::string& prefix);
 
+// Removes every spill file open now, and makes every later attempt to make one fail. For a
+// program that is ending at once (see ExitGuard.h); safe from any thread.
+void RemoveOpenSpillFiles();
+
 class TReplyBuffer final {
 public:
     ~TReplyBuffer();

@@ -7,6 +7,7 @@
 #include <ws2tcpip.h>
 #else
 #include <cerrno>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
@@ -146,6 +147,33 @@ std::size_t PendingBytes(TSocket s) {
     int n = 0;
     return ::ioctl(s, FIONREAD, &n) == 0 && n > 0 ? static_cast<std::size_t>(n) : 0;
 #endif
+}
+
+bool ResolveIpv4(const std::string& host, std::uint8_t ip[4], std::string& failure) {
+    failure.clear();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (result == 0 && found != nullptr && found->ai_addr != nullptr &&
+        found->ai_family == AF_INET) {
+        const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+        std::memcpy(ip, &address->sin_addr, 4);
+        ::freeaddrinfo(found);
+        return true;
+    }
+    if (found != nullptr)
+        ::freeaddrinfo(found);
+#if !defined(_WIN32)
+    if (result == EAI_SYSTEM) {
+        failure = std::string("getaddrinfo: ") + std::strerror(errno);
+        return false;
+    }
+#endif
+    if (result != 0 && result != EAI_NONAME)
+        failure = std::string("getaddrinfo: ") + gai_strerror(result);
+    return false;
 }
 
 int LastError() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #if defined(_WIN32)
 using TSocket = std::uintptr_t;
@@ -38,6 +39,11 @@ long Receive(TSocket s, void* data, std::size_t length);
 
 // The number of bytes that a receive would hand out now without waiting (0 on an error).
 std::size_t PendingBytes(TSocket s);
+
+// The first IPv4 address that the system's resolver gives for a host name. False when it
+// gives none; `failure` then names the call and its reason, or is empty when the resolver
+// only said that there is no such name.
+bool ResolveIpv4(const std::string& host, std::uint8_t ip[4], std::string& failure);
 
 int LastError();                // the platform's number of the last socket error
 bool IsTimeoutError(int error); // the platform's receive time-out
