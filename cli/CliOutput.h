@@ -9,6 +9,8 @@
 // Texts that came from a peer (names, log lines, broker texts) never reach a terminal raw:
 // tables and messages show their control characters escaped (EscapeControls).
 
+#include "MessagePresenters.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -23,12 +25,34 @@ bool OutputFailed();
 // reason on standard error, when any write failed.
 bool FinishOutput();
 
-// The text with every control character shown as an escape: C0 (but tab, and line feed when
-// `keepLineFeeds`), DEL and ESC as "\x1b", C1 as "\u009b", and bytes that are not UTF-8 as
-// "\xNN". Printable text, Arabic script included, is kept as it is.
-std::string EscapeControls(std::string_view utf8, bool keepLineFeeds = false);
+// EscapeControls (from MessagePresenters.h) shows a text's control characters escaped.
 
 void PrintJson(const nlohmann::json& document);
 // A table with aligned columns (widths counted in characters); the last column is not padded.
 // Cells are escaped with EscapeControls.
 void PrintTable(const std::vector<std::vector<std::string>>& rows);
+
+// The document {"key": [records]} written one record at a time, in exactly the form PrintJson
+// gives the whole document (an empty list included), so that only one record is held.
+class TJsonListWriter {
+public:
+    explicit TJsonListWriter(std::string key) : key_(std::move(key)) {}
+    void Add(const nlohmann::json& record);
+    // Closes the list and the document; call it once, after the last record.
+    void Finish();
+
+private:
+    std::string key_;
+    bool started_ = false;
+};
+
+// An aligned table printed from two passes over its rows, so that the rows need not be held:
+// every row is measured first, then every row is printed in the same way PrintTable does.
+class TTableLayout {
+public:
+    void Measure(const std::vector<std::string>& cells);
+    void Print(const std::vector<std::string>& cells) const;
+
+private:
+    std::vector<std::size_t> widths_;
+};
