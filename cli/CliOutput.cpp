@@ -58,19 +58,158 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
         layout.Print(row);
 }
 
-void TJsonListWriter::Add(const nlohmann::json& record) {
-    std::string out = started_ ? ",\n    " : "{\n  " + nlohmann::json(key_).dump() + ": [\n    ";
-    started_ = true;
-    for (char c : record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) {
-        out.push_back(c);
-        if (c == '\n')
-            out += "    ";
+void AppendJsonString(std::string& out, std::string_view s) {
+    static const char kHex[] = "0123456789abcdef";
+    out.push_back('"');
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const std::size_t length = Utf8SequenceLength(s, i);
+        if (length == 0) {
+            out += "\xef\xbf\xbd"; // U+FFFD
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            out.append(s.substr(i, length));
+            i += length;
+            continue;
+        }
+        switch (b) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (b < 0x20) {
+                out += "\\u00";
+                out.push_back(kHex[b >> 4]);
+                out.push_back(kHex[b & 0xF]);
+            } else {
+                out.push_back(static_cast<char>(b));
+            }
+        }
+        ++i;
     }
-    Out(out);
+    out.push_back('"');
 }
 
-void TJsonListWriter::Finish() {
-    Out(started_ ? "\n  ]\n}\n" : "{\n  " + nlohmann::json(key_).dump() + ": []\n}\n");
+namespace {
+
+constexpr std::size_t kJsonPiece = 64 * 1024;
+
+} // namespace
+
+void TJsonWriter::BeforeValue() {
+    if (keyed_) {
+        keyed_ = false;
+        return;
+    }
+    if (levels_.empty())
+        return;
+    TLevel& level = levels_.back();
+    if (!level.Empty)
+        pending_.push_back(',');
+    level.Empty = false;
+    pending_.push_back('\n');
+    pending_.append(2 * levels_.size(), ' ');
+}
+
+void TJsonWriter::Flush() {
+    if (pending_.size() >= kJsonPiece) {
+        Out(pending_);
+        pending_.clear();
+    }
+}
+
+TJsonWriter& TJsonWriter::Key(std::string_view key) {
+    BeforeValue();
+    AppendJsonString(pending_, key);
+    pending_ += ": ";
+    keyed_ = true;
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::BeginObject() {
+    BeforeValue();
+    pending_.push_back('{');
+    levels_.push_back({false, true});
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::BeginArray() {
+    BeforeValue();
+    pending_.push_back('[');
+    levels_.push_back({true, true});
+    return *this;
+}
+
+void TJsonWriter::Close(char bracket) {
+    const bool empty = levels_.back().Empty;
+    levels_.pop_back();
+    if (!empty) {
+        pending_.push_back('\n');
+        pending_.append(2 * levels_.size(), ' ');
+    }
+    pending_.push_back(bracket);
+    Flush();
+}
+
+TJsonWriter& TJsonWriter::EndObject() {
+    Close('}');
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::EndArray() {
+    Close(']');
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::String(std::string_view utf8) {
+    BeforeValue();
+    AppendJsonString(pending_, utf8);
+    Flush();
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Number(std::int64_t value) {
+    BeforeValue();
+    pending_ += std::to_string(value);
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Bool(bool value) {
+    BeforeValue();
+    pending_ += value ? "true" : "false";
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Null() {
+    BeforeValue();
+    pending_ += "null";
+    return *this;
+}
+
+void TJsonWriter::Finish() {
+    pending_.push_back('\n');
+    Out(pending_);
+    pending_.clear();
 }
 
 void TTableLayout::Measure(const std::vector<std::string>& cells) {

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,19 +33,46 @@ void PrintJson(const nlohmann::json& document);
 // Cells are escaped with EscapeControls.
 void PrintTable(const std::vector<std::vector<std::string>>& rows);
 
-// The document {"key": [records]} written one record at a time, in exactly the form PrintJson
-// gives the whole document (an empty list included), so that only one record is held.
-class TJsonListWriter {
+// A JSON document written as it is made, without a tree of values, in the form PrintJson
+// gives (an indent of two spaces, an empty array as [], strings escaped as JSON escapes them),
+// with the keys in the order written. It is handed to Out() in pieces, so that a list of any
+// length holds only the piece being made.
+class TJsonWriter {
 public:
-    explicit TJsonListWriter(std::string key) : key_(std::move(key)) {}
-    void Add(const nlohmann::json& record);
-    // Closes the list and the document; call it once, after the last record.
+    TJsonWriter() = default;
+    TJsonWriter(const TJsonWriter&) = delete;
+    TJsonWriter& operator=(const TJsonWriter&) = delete;
+
+    TJsonWriter& BeginObject();
+    TJsonWriter& EndObject();
+    TJsonWriter& BeginArray();
+    TJsonWriter& EndArray();
+    // The key of the next value in an object.
+    TJsonWriter& Key(std::string_view key);
+    TJsonWriter& String(std::string_view utf8);
+    TJsonWriter& Number(std::int64_t value);
+    TJsonWriter& Bool(bool value);
+    TJsonWriter& Null();
+    // Writes what is left, with the document's final line end; call it once, at the end.
     void Finish();
 
 private:
-    std::string key_;
-    bool started_ = false;
+    void BeforeValue();
+    void Close(char bracket);
+    void Flush();
+
+    struct TLevel {
+        bool Array = false;
+        bool Empty = true;
+    };
+    std::vector<TLevel> levels_;
+    std::string pending_;
+    bool keyed_ = false;
 };
+
+// The text as a JSON string, quotes included: escaped as PrintJson escapes it, bytes that are
+// not UTF-8 replaced by U+FFFD.
+void AppendJsonString(std::string& out, std::string_view utf8);
 
 // An aligned table printed from two passes over its rows, so that the rows need not be held:
 // every row is measured first, then every row is printed in the same way PrintTable does.

@@ -11,13 +11,11 @@
 #include "Win1256.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <iostream>
 #include <new>
-
-using nlohmann::json;
+#include <optional>
 
 namespace {
 
@@ -29,7 +27,8 @@ std::string Text(const std::string& serverBytes) {
 // name is built only for the warning, and escaped: it holds a name from the server). The
 // warning is given only when `warn` is set, so that a list walked twice warns once.
 template <typename Field>
-json TimeValue(const TServerDateTime& value, const Field& field, bool warn = true) {
+std::optional<std::string> TimeValue(const TServerDateTime& value, const Field& field,
+                                     bool warn = true) {
     const auto decoded = DecodeServerDateTime(value);
     if (!decoded) {
         if (warn) {
@@ -39,15 +38,22 @@ json TimeValue(const TServerDateTime& value, const Field& field, bool warn = tru
                 message += ' ' + std::to_string(int{b});
             std::cerr << message << ")\n";
         }
-        return nullptr;
+        return std::nullopt;
     }
     return FormatIsoDateTime(*decoded);
 }
 
-std::string TimeText(const json& value) {
-    if (value.is_null())
+void WriteTime(TJsonWriter& out, const std::optional<std::string>& value) {
+    if (value)
+        out.String(*value);
+    else
+        out.Null();
+}
+
+std::string TimeText(const std::optional<std::string>& value) {
+    if (!value)
         return "invalid";
-    std::string s = value.get<std::string>();
+    std::string s = *value;
     s[10] = ' ';
     for (char& c : s)
         if (c == '-')
@@ -72,21 +78,25 @@ bool Info(TCliContext& ctx) {
     const TRequestDispatcher& d = *RequestDispatcher;
     TServerEntry& server = RequestDispatcher->Server(1);
     if (ctx.Json) {
-        json databases = json::array();
+        TJsonWriter out;
+        out.BeginObject();
+        out.Key("server_name").String(Text(server.ServerName));
+        out.Key("center_name").String(Text(server.CenterName));
+        out.Key("center_text").String(Text(server.CenterText));
+        out.Key("security_kind").Number(server.SecurityKind);
+        out.Key("databases").BeginArray();
         for (int i = 1; i <= d.DatabaseCount; ++i) {
             const TDatabaseEntry& e = RequestDispatcher->Database(i);
-            databases.push_back({{"id", e.DatabaseId},
-                                 {"number", e.Number},
-                                 {"handle", e.Handle},
-                                 {"flags", e.Flags},
-                                 {"name", Text(e.Name)},
-                                 {"text", Text(e.Text)}});
+            out.BeginObject();
+            out.Key("id").Number(e.DatabaseId);
+            out.Key("number").Number(e.Number);
+            out.Key("handle").Number(e.Handle);
+            out.Key("flags").Number(e.Flags);
+            out.Key("name").String(Text(e.Name));
+            out.Key("text").String(Text(e.Text));
+            out.EndObject();
         }
-        PrintJson({{"server_name", Text(server.ServerName)},
-                   {"center_name", Text(server.CenterName)},
-                   {"center_text", Text(server.CenterText)},
-                   {"security_kind", server.SecurityKind},
-                   {"databases", std::move(databases)}});
+        out.EndArray().EndObject().Finish();
         return true;
     }
     Out("Server Name: " + EscapeControls(Text(server.ServerName)) + '\n');
@@ -113,31 +123,35 @@ std::string ConnectionField(const char* field, std::size_t n, const TLocConnInfo
            Text(c.UserName) + ")";
 }
 
-json LocalConnectionJson(const TLocConnInfo& c, std::size_t n) {
-    json results = json::array();
-    for (const TLocConnResult& r : c.Results)
-        results.push_back({{"kind", r.Kind},
-                           {"kind_text", ResultKindName(r.Kind)},
-                           {"db_handle", r.DBHandle},
-                           {"db_name", Text(ResultDatabaseName(1, r.DBHandle))},
-                           {"lifetime", r.Lifetime},
-                           {"description", LifetimeText(r.Lifetime)}});
-    return {
-        {"user_name", Text(c.UserName)},
-        {"security_num", c.SecurityNum},
-        {"status", c.Status},
-        {"status_text", LocalConnStatusText(c)},
-        {"requests_count", c.RequestsCount},
-        {"async_requests", c.ASyncRequests},
-        {"results_count", c.ResultsCount},
-        {"connect_time",
-         TimeValue(c.ConnectTime, [&] { return ConnectionField("connect_time", n, c); })},
-        {"last_request_time",
-         TimeValue(c.LastRequestTime, [&] { return ConnectionField("last_request_time", n, c); })},
-        {"capture_flags", c.CaptureFlags},
-        {"captured_db_id", c.CapturedDBId},
-        {"captured_text_bank_id", c.CapturedTextBankId},
-        {"results", std::move(results)}};
+void WriteLocalConnection(TJsonWriter& out, const TLocConnInfo& c, std::size_t n) {
+    out.BeginObject();
+    out.Key("user_name").String(Text(c.UserName));
+    out.Key("security_num").Number(c.SecurityNum);
+    out.Key("status").Number(c.Status);
+    out.Key("status_text").String(LocalConnStatusText(c));
+    out.Key("requests_count").Number(c.RequestsCount);
+    out.Key("async_requests").Number(c.ASyncRequests);
+    out.Key("results_count").Number(c.ResultsCount);
+    out.Key("connect_time");
+    WriteTime(out, TimeValue(c.ConnectTime, [&] { return ConnectionField("connect_time", n, c); }));
+    out.Key("last_request_time");
+    WriteTime(out, TimeValue(c.LastRequestTime,
+                             [&] { return ConnectionField("last_request_time", n, c); }));
+    out.Key("capture_flags").Number(c.CaptureFlags);
+    out.Key("captured_db_id").Number(c.CapturedDBId);
+    out.Key("captured_text_bank_id").Number(c.CapturedTextBankId);
+    out.Key("results").BeginArray();
+    for (const TLocConnResult& r : c.Results) {
+        out.BeginObject();
+        out.Key("kind").Number(r.Kind);
+        out.Key("kind_text").String(ResultKindName(r.Kind));
+        out.Key("db_handle").Number(r.DBHandle);
+        out.Key("db_name").String(Text(ResultDatabaseName(1, r.DBHandle)));
+        out.Key("lifetime").Number(r.Lifetime);
+        out.Key("description").String(LifetimeText(r.Lifetime));
+        out.EndObject();
+    }
+    out.EndArray().EndObject();
 }
 
 std::vector<std::string> LocalConnectionRow(const TLocConnInfo& c, std::size_t n, bool warn) {
@@ -160,14 +174,15 @@ bool Locals(TCliContext& ctx) {
         return false;
     std::size_t n = 0;
     if (ctx.Json) {
-        TJsonListWriter writer("connections");
+        TJsonWriter out;
+        out.BeginObject().Key("connections").BeginArray();
         if (!Walk<TLocConnInfo>(ForEachLocalConn, reply, [&](TLocConnInfo& c) {
                 if (!OutputFailed())
-                    writer.Add(LocalConnectionJson(c, n));
+                    WriteLocalConnection(out, c, n);
                 ++n;
             }))
             return false;
-        writer.Finish();
+        out.EndArray().EndObject().Finish();
         return true;
     }
     // Three walks: the column widths, the rows, then each connection's results.
@@ -204,7 +219,7 @@ bool Locals(TCliContext& ctx) {
 
 // --- webs ---
 
-json WebLastAccess(const TWebConnInfo& w, std::size_t n, bool warn) {
+std::optional<std::string> WebLastAccess(const TWebConnInfo& w, std::size_t n, bool warn) {
     return TimeValue(
         w.LastAccessTime,
         [&] {
@@ -220,16 +235,21 @@ bool Webs(TCliContext& ctx) {
         return false;
     std::size_t n = 0;
     if (ctx.Json) {
-        TJsonListWriter writer("connections");
+        TJsonWriter out;
+        out.BeginObject().Key("connections").BeginArray();
         if (!Walk<TWebConnInfo>(ForEachWebConn, reply, [&](TWebConnInfo& w) {
-                if (!OutputFailed())
-                    writer.Add({{"user_name", Text(w.UserName)},
-                                {"user_id", w.UserId},
-                                {"last_access_time", WebLastAccess(w, n, true)}});
+                if (!OutputFailed()) {
+                    out.BeginObject();
+                    out.Key("user_name").String(Text(w.UserName));
+                    out.Key("user_id").Number(w.UserId);
+                    out.Key("last_access_time");
+                    WriteTime(out, WebLastAccess(w, n, true));
+                    out.EndObject();
+                }
                 ++n;
             }))
             return false;
-        writer.Finish();
+        out.EndArray().EndObject().Finish();
         return true;
     }
     const auto row = [&](const TWebConnInfo& w, bool warn) {
@@ -252,23 +272,30 @@ bool Webs(TCliContext& ctx) {
 
 // --- databases ---
 
-json DatabaseJson(const TDBInfo& d) {
-    json results = json::array();
-    for (const TDBResult& r : d.Results)
-        results.push_back({{"kind", r.Kind},
-                           {"kind_text", ResultKindName(r.Kind)},
-                           {"user_name", Text(r.UserName)}});
-    return {{"id", d.Id},
-            {"name", Text(DatabaseNameOfNumber(1, d.Id))},
-            {"path", Text(d.Path)},
-            {"status", OpenStateText(d.IsOpen)},
-            {"is_parent", d.IsParent != 0},
-            {"child_count", d.ChildCount},
-            {"childhood", ChildhoodText(d.IsParent, d.ChildCount)},
-            {"child_ids", d.ChildIds},
-            {"child_list", Text(ChildListText(1, d.ChildIds))},
-            {"res_count", d.ResCount},
-            {"results", std::move(results)}};
+void WriteDatabase(TJsonWriter& out, const TDBInfo& d) {
+    out.BeginObject();
+    out.Key("id").Number(d.Id);
+    out.Key("name").String(Text(DatabaseNameOfNumber(1, d.Id)));
+    out.Key("path").String(Text(d.Path));
+    out.Key("status").String(OpenStateText(d.IsOpen));
+    out.Key("is_parent").Bool(d.IsParent != 0);
+    out.Key("child_count").Number(d.ChildCount);
+    out.Key("childhood").String(ChildhoodText(d.IsParent, d.ChildCount));
+    out.Key("child_ids").BeginArray();
+    for (std::uint16_t id : d.ChildIds)
+        out.Number(id);
+    out.EndArray();
+    out.Key("child_list").String(Text(ChildListText(1, d.ChildIds)));
+    out.Key("res_count").Number(d.ResCount);
+    out.Key("results").BeginArray();
+    for (const TDBResult& r : d.Results) {
+        out.BeginObject();
+        out.Key("kind").Number(r.Kind);
+        out.Key("kind_text").String(ResultKindName(r.Kind));
+        out.Key("user_name").String(Text(r.UserName));
+        out.EndObject();
+    }
+    out.EndArray().EndObject();
 }
 
 std::vector<std::string> DatabaseRow(const TDBInfo& d) {
@@ -319,13 +346,14 @@ bool Databases(TCliContext& ctx) {
     if (FetchDBList(1, reply) != kExchangeDone)
         return false;
     if (ctx.Json) {
-        TJsonListWriter writer("databases");
+        TJsonWriter out;
+        out.BeginObject().Key("databases").BeginArray();
         if (!Walk<TDBInfo>(ForEachDB, reply, [&](TDBInfo& d) {
                 if (!OutputFailed())
-                    writer.Add(DatabaseJson(d));
+                    WriteDatabase(out, d);
             }))
             return false;
-        writer.Finish();
+        out.EndArray().EndObject().Finish();
         return true;
     }
     // Three walks: the column widths, the rows, then each database's children and results.
@@ -355,21 +383,31 @@ bool Status(TCliContext& ctx) {
         return false;
     const std::vector<TStatusLine> lines = ServerStatusLines(block);
     if (ctx.Json) {
-        json jl = json::array();
-        for (const TStatusLine& l : lines)
-            jl.push_back({{"group", l.Group}, {"caption", l.Caption}, {"value", l.Value}});
-        PrintJson({{"counters",
-                    {{"non_queued_db_requests", block.NonQueuedDBRequests},
-                     {"queued_db_requests", block.QueuedDBRequests},
-                     {"non_db_requests", block.NonDBRequests},
-                     {"version_mismatched_requests", block.VersionMismatchedRequests},
-                     {"child_dbs_defined", block.ChildDBsDefined},
-                     {"child_dbs_open", block.ChildDBsOpen},
-                     {"parent_dbs_defined", block.ParentDBsDefined},
-                     {"parent_dbs_open", block.ParentDBsOpen},
-                     {"client_count", block.ClientCount}}},
-                   {"result_counts", block.ResultCounts},
-                   {"lines", jl}});
+        TJsonWriter out;
+        out.BeginObject().Key("counters").BeginObject();
+        out.Key("non_queued_db_requests").Number(block.NonQueuedDBRequests);
+        out.Key("queued_db_requests").Number(block.QueuedDBRequests);
+        out.Key("non_db_requests").Number(block.NonDBRequests);
+        out.Key("version_mismatched_requests").Number(block.VersionMismatchedRequests);
+        out.Key("child_dbs_defined").Number(block.ChildDBsDefined);
+        out.Key("child_dbs_open").Number(block.ChildDBsOpen);
+        out.Key("parent_dbs_defined").Number(block.ParentDBsDefined);
+        out.Key("parent_dbs_open").Number(block.ParentDBsOpen);
+        out.Key("client_count").Number(block.ClientCount);
+        out.EndObject();
+        out.Key("result_counts").BeginArray();
+        for (std::uint16_t count : block.ResultCounts)
+            out.Number(count);
+        out.EndArray();
+        out.Key("lines").BeginArray();
+        for (const TStatusLine& l : lines) {
+            out.BeginObject();
+            out.Key("group").String(l.Group);
+            out.Key("caption").String(l.Caption);
+            out.Key("value").String(l.Value);
+            out.EndObject();
+        }
+        out.EndArray().EndObject().Finish();
         return true;
     }
     std::string group;
@@ -404,12 +442,13 @@ bool ErrorLog(TCliContext& ctx) {
     if (ReadWholeServerErrorLog(1, text) != kExchangeDone)
         return false;
     if (ctx.Json) {
-        // {"text": "..."} as PrintJson writes it: the string's escaped pieces between quotes.
-        // Windows-1256 is one byte a character, so the log can be cut anywhere.
+        // {"text": "..."}: the string's escaped pieces between its quotes. Windows-1256 is
+        // one byte a character, so the log can be cut anywhere.
         Out("{\n  \"text\": \"");
+        std::string piece;
         for (std::size_t at = 0; at < text.size() && !OutputFailed(); at += kLogPiece) {
-            const std::string piece = json(Text(text.substr(at, kLogPiece)))
-                                          .dump(-1, ' ', false, json::error_handler_t::replace);
+            piece.clear();
+            AppendJsonString(piece, Text(text.substr(at, kLogPiece)));
             Out(std::string_view(piece).substr(1, piece.size() - 2));
         }
         Out("\"\n}\n");

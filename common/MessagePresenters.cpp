@@ -2,8 +2,16 @@
 
 namespace {
 
-// The length of the UTF-8 sequence that starts at `at`, 0 when the bytes are not UTF-8.
-std::size_t SequenceLength(std::string_view s, std::size_t at) {
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
+    static const char kHex[] = "0123456789abcdef";
+    out += prefix;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out.push_back(kHex[(value >> shift) & 0xF]);
+}
+
+} // namespace
+
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t at) {
     const auto b = static_cast<unsigned char>(s[at]);
     std::size_t length = 0;
     if (b < 0x80)
@@ -28,21 +36,12 @@ std::size_t SequenceLength(std::string_view s, std::size_t at) {
     return length;
 }
 
-void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
-    static const char kHex[] = "0123456789abcdef";
-    out += prefix;
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-        out.push_back(kHex[(value >> shift) & 0xF]);
-}
-
-} // namespace
-
 std::string EscapeControls(std::string_view s, bool keepLineFeeds) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t length = SequenceLength(s, i);
+        const std::size_t length = Utf8SequenceLength(s, i);
         if (length == 0) {
             AppendHex(out, "\\x", b, 2);
             ++i;

@@ -16,6 +16,10 @@
 // included, is kept as it is.
 std::string EscapeControls(std::string_view utf8, bool keepLineFeeds = false);
 
+// The length of the UTF-8 sequence that starts at `at`, 0 when the bytes there are not UTF-8
+// (overlong forms, surrogates and code points beyond U+10FFFF included).
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t at);
+
 // Writes each box's text to a stream (standard error by default), as the box would show it
 // (line ends and "&&" folded) with its control characters escaped, and answers on the user's
 // behalf: Yes when the box offers it (the command itself was the request, and a slow broker is
