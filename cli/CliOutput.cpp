@@ -19,44 +19,6 @@ void Fail() {
     }
 }
 
-std::string Pad(const std::string& text, std::size_t width) {
-    const std::size_t length = Utf8Length(text);
-    return length >= width ? text : text + std::string(width - length, ' ');
-}
-
-// The length of the UTF-8 sequence that starts at `at`, 0 when the bytes are not UTF-8.
-std::size_t SequenceLength(std::string_view s, std::size_t at) {
-    const auto b = static_cast<unsigned char>(s[at]);
-    std::size_t length = 0;
-    if (b < 0x80)
-        return 1;
-    if (b >= 0xC2 && b <= 0xDF)
-        length = 2;
-    else if (b >= 0xE0 && b <= 0xEF)
-        length = 3;
-    else if (b >= 0xF0 && b <= 0xF4)
-        length = 4;
-    else
-        return 0;
-    if (at + length > s.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i)
-        if ((static_cast<unsigned char>(s[at + i]) & 0xC0) != 0x80)
-            return 0;
-    const auto b1 = static_cast<unsigned char>(s[at + 1]);
-    if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 > 0x9F) || (b == 0xF0 && b1 < 0x90) ||
-        (b == 0xF4 && b1 > 0x8F))
-        return 0; // overlong, surrogate or beyond U+10FFFF
-    return length;
-}
-
-void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
-    static const char kHex[] = "0123456789abcdef";
-    out += prefix;
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-        out.push_back(kHex[(value >> shift) & 0xF]);
-}
-
 } // namespace
 
 void Out(std::string_view text) {
@@ -83,57 +45,194 @@ bool FinishOutput() {
     return false;
 }
 
-std::string EscapeControls(std::string_view s, bool keepLineFeeds) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t length = SequenceLength(s, i);
-        if (length == 0) {
-            AppendHex(out, "\\x", b, 2);
-            ++i;
-        } else if (length == 1) {
-            if ((b < 0x20 && b != '\t' && !(keepLineFeeds && b == '\n')) || b == 0x7F)
-                AppendHex(out, "\\x", b, 2);
-            else
-                out.push_back(static_cast<char>(b));
-            ++i;
-        } else {
-            if (b == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F)
-                AppendHex(out, "\\u", static_cast<unsigned char>(s[i + 1]), 4);
-            else
-                out.append(s.substr(i, length));
-            i += length;
-        }
-    }
-    return out;
-}
-
 void PrintJson(const nlohmann::json& document) {
     Out(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
     Out("\n");
 }
 
 void PrintTable(const std::vector<std::vector<std::string>>& rows) {
-    std::vector<std::size_t> widths;
-    std::vector<std::vector<std::string>> shown;
-    shown.reserve(rows.size());
-    for (const auto& row : rows) {
-        std::vector<std::string>& cells = shown.emplace_back();
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            cells.push_back(EscapeControls(row[i]));
-            if (widths.size() <= i)
-                widths.push_back(0);
-            widths[i] = std::max(widths[i], Utf8Length(cells.back()));
+    TTableLayout layout;
+    for (const auto& row : rows)
+        layout.Measure(row);
+    for (const auto& row : rows)
+        layout.Print(row);
+}
+
+void AppendJsonString(std::string& out, std::string_view s) {
+    static const char kHex[] = "0123456789abcdef";
+    out.push_back('"');
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const std::size_t length = Utf8SequenceLength(s, i);
+        if (length == 0) {
+            out += "\xef\xbf\xbd"; // U+FFFD
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            out.append(s.substr(i, length));
+            i += length;
+            continue;
+        }
+        switch (b) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (b < 0x20) {
+                out += "\\u00";
+                out.push_back(kHex[b >> 4]);
+                out.push_back(kHex[b & 0xF]);
+            } else {
+                out.push_back(static_cast<char>(b));
+            }
+        }
+        ++i;
+    }
+    out.push_back('"');
+}
+
+namespace {
+
+constexpr std::size_t kJsonPiece = 64 * 1024;
+
+} // namespace
+
+void TJsonWriter::BeforeValue() {
+    if (keyed_) {
+        keyed_ = false;
+        return;
+    }
+    if (levels_.empty())
+        return;
+    TLevel& level = levels_.back();
+    if (!level.Empty)
+        pending_.push_back(',');
+    level.Empty = false;
+    pending_.push_back('\n');
+    pending_.append(2 * levels_.size(), ' ');
+}
+
+void TJsonWriter::Flush() {
+    if (pending_.size() >= kJsonPiece) {
+        Out(pending_);
+        pending_.clear();
+    }
+}
+
+TJsonWriter& TJsonWriter::Key(std::string_view key) {
+    BeforeValue();
+    AppendJsonString(pending_, key);
+    pending_ += ": ";
+    keyed_ = true;
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::BeginObject() {
+    BeforeValue();
+    pending_.push_back('{');
+    levels_.push_back({false, true});
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::BeginArray() {
+    BeforeValue();
+    pending_.push_back('[');
+    levels_.push_back({true, true});
+    return *this;
+}
+
+void TJsonWriter::Close(char bracket) {
+    const bool empty = levels_.back().Empty;
+    levels_.pop_back();
+    if (!empty) {
+        pending_.push_back('\n');
+        pending_.append(2 * levels_.size(), ' ');
+    }
+    pending_.push_back(bracket);
+    Flush();
+}
+
+TJsonWriter& TJsonWriter::EndObject() {
+    Close('}');
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::EndArray() {
+    Close(']');
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::String(std::string_view utf8) {
+    BeforeValue();
+    AppendJsonString(pending_, utf8);
+    Flush();
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Number(std::int64_t value) {
+    BeforeValue();
+    pending_ += std::to_string(value);
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Bool(bool value) {
+    BeforeValue();
+    pending_ += value ? "true" : "false";
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Null() {
+    BeforeValue();
+    pending_ += "null";
+    return *this;
+}
+
+void TJsonWriter::Finish() {
+    pending_.push_back('\n');
+    Out(pending_);
+    pending_.clear();
+}
+
+void TTableLayout::Measure(const std::vector<std::string>& cells) {
+    if (widths_.size() < cells.size())
+        widths_.resize(cells.size(), 0);
+    // The last cell of a row is not padded, so its width does not count.
+    for (std::size_t i = 0; i + 1 < cells.size(); ++i)
+        widths_[i] = std::max(widths_[i], Utf8Length(EscapeControls(cells[i])));
+}
+
+void TTableLayout::Print(const std::vector<std::string>& cells) const {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const std::string cell = EscapeControls(cells[i]);
+        line += cell;
+        if (i + 1 < cells.size()) {
+            const std::size_t width = i < widths_.size() ? widths_[i] : 0;
+            const std::size_t length = Utf8Length(cell);
+            line.append((length < width ? width - length : 0) + 2, ' ');
         }
     }
-    for (const auto& row : shown) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? Pad(row[i], widths[i]) + "  " : row[i];
-        while (!line.empty() && line.back() == ' ')
-            line.pop_back();
-        line.push_back('\n');
-        Out(line);
-    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    line.push_back('\n');
+    Out(line);
 }

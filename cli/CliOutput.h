@@ -9,8 +9,11 @@
 // Texts that came from a peer (names, log lines, broker texts) never reach a terminal raw:
 // tables and messages show their control characters escaped (EscapeControls).
 
+#include "MessagePresenters.h"
+
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,12 +26,61 @@ bool OutputFailed();
 // reason on standard error, when any write failed.
 bool FinishOutput();
 
-// The text with every control character shown as an escape: C0 (but tab, and line feed when
-// `keepLineFeeds`), DEL and ESC as "\x1b", C1 as "\u009b", and bytes that are not UTF-8 as
-// "\xNN". Printable text, Arabic script included, is kept as it is.
-std::string EscapeControls(std::string_view utf8, bool keepLineFeeds = false);
+// EscapeControls (from MessagePresenters.h) shows a text's control characters escaped.
 
 void PrintJson(const nlohmann::json& document);
 // A table with aligned columns (widths counted in characters); the last column is not padded.
 // Cells are escaped with EscapeControls.
 void PrintTable(const std::vector<std::vector<std::string>>& rows);
+
+// A JSON document written as it is made, without a tree of values, in the form PrintJson
+// gives (an indent of two spaces, an empty array as [], strings escaped as JSON escapes them),
+// with the keys in the order written. It is handed to Out() in pieces, so that a list of any
+// length holds only the piece being made.
+class TJsonWriter {
+public:
+    TJsonWriter() = default;
+    TJsonWriter(const TJsonWriter&) = delete;
+    TJsonWriter& operator=(const TJsonWriter&) = delete;
+
+    TJsonWriter& BeginObject();
+    TJsonWriter& EndObject();
+    TJsonWriter& BeginArray();
+    TJsonWriter& EndArray();
+    // The key of the next value in an object.
+    TJsonWriter& Key(std::string_view key);
+    TJsonWriter& String(std::string_view utf8);
+    TJsonWriter& Number(std::int64_t value);
+    TJsonWriter& Bool(bool value);
+    TJsonWriter& Null();
+    // Writes what is left, with the document's final line end; call it once, at the end.
+    void Finish();
+
+private:
+    void BeforeValue();
+    void Close(char bracket);
+    void Flush();
+
+    struct TLevel {
+        bool Array = false;
+        bool Empty = true;
+    };
+    std::vector<TLevel> levels_;
+    std::string pending_;
+    bool keyed_ = false;
+};
+
+// The text as a JSON string, quotes included: escaped as PrintJson escapes it, bytes that are
+// not UTF-8 replaced by U+FFFD.
+void AppendJsonString(std::string& out, std::string_view utf8);
+
+// An aligned table printed from two passes over its rows, so that the rows need not be held:
+// every row is measured first, then every row is printed in the same way PrintTable does.
+class TTableLayout {
+public:
+    void Measure(const std::vector<std::string>& cells);
+    void Print(const std::vector<std::string>& cells) const;
+
+private:
+    std::vector<std::size_t> widths_;
+};

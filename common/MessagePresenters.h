@@ -6,12 +6,25 @@
 
 #include <cstdio>
 #include <deque>
+#include <string>
+#include <string_view>
 #include <vector>
 
-// Writes each box's text to a stream (standard error by default), as the box would show it,
-// and answers on the user's behalf: Yes when the box offers it (the command itself was the
-// request, and a slow broker is abandoned), otherwise the default button. Questions of kind
-// confirmation are answered without being written.
+// The text with every control character shown as an escape, so that text from a peer never
+// reaches a terminal raw: C0 (but tab, and line feed when `keepLineFeeds`), DEL and ESC as
+// "\x1b", C1 as "\u009b", and bytes that are not UTF-8 as "\xNN". Printable text, Arabic script
+// included, is kept as it is.
+std::string EscapeControls(std::string_view utf8, bool keepLineFeeds = false);
+
+// The length of the UTF-8 sequence that starts at `at`, 0 when the bytes there are not UTF-8
+// (overlong forms, surrogates and code points beyond U+10FFFF included).
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t at);
+
+// Writes each box's text to a stream (standard error by default), as the box would show it
+// (line ends and "&&" folded) with its control characters escaped, and answers on the user's
+// behalf: Yes when the box offers it (the command itself was the request, and a slow broker is
+// abandoned), otherwise the default button. Questions of kind confirmation are answered without
+// being written.
 class TStderrMessagePresenter final : public IMessagePresenter {
 public:
     explicit TStderrMessagePresenter(std::FILE* out = stderr) : out_(out) {}

@@ -85,70 +85,137 @@ void ReleaseDBList(TDBList& list) {
     TDBList().swap(list);
 }
 
-std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
-    ReleaseLocalConnList(list);
+namespace {
+
+// The request of a list without decoding its reply; no data is a list without records.
+std::uint16_t FetchList(std::uint8_t serverIndex, std::uint16_t code, std::uint16_t clientError,
+                        TListReply& reply) {
+    reply = TListReply{};
     TRequestRecord r;
-    r.Code = 368;
-    if (!Execute(serverIndex, r, 265))
+    r.Code = code;
+    if (!Execute(serverIndex, r, clientError))
         return kExchangeFailed;
-    if (!r.Data)
-        return kExchangeDone;
-    return DecodeLocalConnList(r.Data.get(), r.Value, list) ? kExchangeDone : kExchangeFailed;
+    if (r.Data) {
+        reply.Count = r.Value;
+        reply.Data = std::move(r.Data);
+    }
+    return kExchangeDone;
 }
 
-bool DecodeLocalConnList(TReplyBuffer* b, std::uint16_t count, TLocConnList& list) {
-    ReleaseLocalConnList(list);
+// Runs a walk; an allocation that fails in it (in the record or in the caller's `each`) is
+// "Out of Memory." and false.
+template <typename Walk> bool Guarded(Walk walk) {
+    try {
+        return walk();
+    } catch (const std::bad_alloc&) {
+        ShowOutOfMemory();
+        return false;
+    }
+}
+
+// The vector decoders: room for every record first, then each record moved in.
+template <typename List, typename ForEach>
+bool DecodeInto(List& list, TReplyBuffer* b, std::uint16_t count, ForEach forEach) {
+    List().swap(list);
     if (!Reserve(list, count)) {
         ShowOutOfMemory();
         return false;
     }
-    std::int32_t cursor = 1;
-    for (int n = 0; n < count; ++n) {
-        TLocConnInfo& c = list.emplace_back();
-        ReadShortString(b, c.UserName, 30, cursor);
-        ReadLong(b, c.SecurityNum, cursor);
-        ReadByte(b, c.Status, cursor);
-        ReadLong(b, c.RequestsCount, cursor);
-        ReadWord(b, c.ASyncRequests, cursor);
-        std::uint16_t onWire = 0;
-        ReadWord(b, onWire, cursor);
-        c.ResultsCount = std::min(onWire, kMaxResults);
-        ReadDateTime(b, c.ConnectTime, cursor);
-        ReadDateTime(b, c.LastRequestTime, cursor);
-        ReadWord(b, c.CaptureFlags, cursor);
-        ReadWord(b, c.CapturedDBId, cursor);
-        ReadWord(b, c.CapturedTextBankId, cursor);
-        if (c.ResultsCount > 0) {
-            if (!Reserve(c.Results, c.ResultsCount)) {
-                ShowOutOfMemory();
-                ReleaseLocalConnList(list);
-                return false;
-            }
-            // The entries are read from the window in one piece when they are all there.
-            const std::int32_t bytes = 5 * c.ResultsCount;
-            if (const std::uint8_t* p = b->GetPointer(cursor, bytes)) {
-                c.Results.resize(c.ResultsCount);
-                for (TLocConnResult& res : c.Results) {
-                    res.Kind = p[0];
-                    res.DBHandle = static_cast<std::uint16_t>(p[1] | (p[2] << 8));
-                    res.Lifetime = static_cast<std::uint16_t>(p[3] | (p[4] << 8));
-                    p += 5;
-                }
-                cursor += bytes;
-            } else {
-                for (int i = 0; i < c.ResultsCount; ++i) {
-                    TLocConnResult& res = c.Results.emplace_back();
-                    ReadByte(b, res.Kind, cursor);
-                    ReadWord(b, res.DBHandle, cursor);
-                    ReadWord(b, res.Lifetime, cursor);
-                }
-            }
-        }
-        // Entries beyond the kept ones are stepped over, so the next record starts in place.
-        cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
-            INT32_MAX, std::int64_t{cursor} + 5 * (onWire - c.ResultsCount)));
+    if (!forEach(b, count, [&list](typename List::value_type& record) {
+            list.push_back(std::move(record));
+        })) {
+        List().swap(list);
+        return false;
     }
     return true;
+}
+
+} // namespace
+
+std::uint16_t FetchLocalConnList(std::uint8_t serverIndex, TListReply& reply) {
+    return FetchList(serverIndex, 368, 265, reply);
+}
+
+std::uint16_t FetchWebConnList(std::uint8_t serverIndex, TListReply& reply) {
+    return FetchList(serverIndex, 370, 267, reply);
+}
+
+std::uint16_t FetchDBList(std::uint8_t serverIndex, TListReply& reply) {
+    return FetchList(serverIndex, 372, 269, reply);
+}
+
+std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
+    ReleaseLocalConnList(list);
+    TListReply reply;
+    if (FetchLocalConnList(serverIndex, reply) != kExchangeDone)
+        return kExchangeFailed;
+    if (!reply.Data)
+        return kExchangeDone;
+    return DecodeLocalConnList(reply.Data.get(), reply.Count, list) ? kExchangeDone
+                                                                    : kExchangeFailed;
+}
+
+bool ForEachLocalConn(TReplyBuffer* b, std::uint16_t count,
+                      const std::function<void(TLocConnInfo&)>& each) {
+    return Guarded([&] {
+        TLocConnInfo c;
+        std::int32_t cursor = 1;
+        for (int n = 0; n < count; ++n) {
+            // A fresh record (a read past the end leaves a field as it was) that keeps the
+            // room of the previous record's results.
+            std::vector<TLocConnResult> results = std::move(c.Results);
+            results.clear();
+            c = TLocConnInfo{};
+            c.Results = std::move(results);
+            ReadShortString(b, c.UserName, 30, cursor);
+            ReadLong(b, c.SecurityNum, cursor);
+            ReadByte(b, c.Status, cursor);
+            ReadLong(b, c.RequestsCount, cursor);
+            ReadWord(b, c.ASyncRequests, cursor);
+            std::uint16_t onWire = 0;
+            ReadWord(b, onWire, cursor);
+            c.ResultsCount = std::min(onWire, kMaxResults);
+            ReadDateTime(b, c.ConnectTime, cursor);
+            ReadDateTime(b, c.LastRequestTime, cursor);
+            ReadWord(b, c.CaptureFlags, cursor);
+            ReadWord(b, c.CapturedDBId, cursor);
+            ReadWord(b, c.CapturedTextBankId, cursor);
+            if (c.ResultsCount > 0) {
+                if (!Reserve(c.Results, c.ResultsCount)) {
+                    ShowOutOfMemory();
+                    return false;
+                }
+                // The entries are read from the window in one piece when they are all there.
+                const std::int32_t bytes = 5 * c.ResultsCount;
+                if (const std::uint8_t* p = b->GetPointer(cursor, bytes)) {
+                    c.Results.resize(c.ResultsCount);
+                    for (TLocConnResult& res : c.Results) {
+                        res.Kind = p[0];
+                        res.DBHandle = static_cast<std::uint16_t>(p[1] | (p[2] << 8));
+                        res.Lifetime = static_cast<std::uint16_t>(p[3] | (p[4] << 8));
+                        p += 5;
+                    }
+                    cursor += bytes;
+                } else {
+                    for (int i = 0; i < c.ResultsCount; ++i) {
+                        TLocConnResult& res = c.Results.emplace_back();
+                        ReadByte(b, res.Kind, cursor);
+                        ReadWord(b, res.DBHandle, cursor);
+                        ReadWord(b, res.Lifetime, cursor);
+                    }
+                }
+            }
+            // Entries beyond the kept ones are stepped over, so the next record starts in place.
+            cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
+                INT32_MAX, std::int64_t{cursor} + 5 * (onWire - c.ResultsCount)));
+            each(c);
+        }
+        return true;
+    });
+}
+
+bool DecodeLocalConnList(TReplyBuffer* b, std::uint16_t count, TLocConnList& list) {
+    return DecodeInto(list, b, count, ForEachLocalConn);
 }
 
 std::uint16_t DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
@@ -168,29 +235,32 @@ std::uint16_t DeleteLocalConn(std::uint8_t serverIndex, const std::string& userN
 
 std::uint16_t GetWebConnList(std::uint8_t serverIndex, TWebConnList& list) {
     list.clear();
-    TRequestRecord r;
-    r.Code = 370;
-    if (!Execute(serverIndex, r, 267))
+    TListReply reply;
+    if (FetchWebConnList(serverIndex, reply) != kExchangeDone)
         return kExchangeFailed;
-    if (!r.Data)
+    if (!reply.Data)
         return kExchangeDone;
-    return DecodeWebConnList(r.Data.get(), r.Value, list) ? kExchangeDone : kExchangeFailed;
+    return DecodeWebConnList(reply.Data.get(), reply.Count, list) ? kExchangeDone : kExchangeFailed;
+}
+
+bool ForEachWebConn(TReplyBuffer* b, std::uint16_t count,
+                    const std::function<void(TWebConnInfo&)>& each) {
+    return Guarded([&] {
+        TWebConnInfo w;
+        std::int32_t cursor = 1;
+        for (int n = 0; n < count; ++n) {
+            w = TWebConnInfo{};
+            ReadShortString(b, w.UserName, 30, cursor);
+            ReadLong(b, w.UserId, cursor);
+            ReadDateTime(b, w.LastAccessTime, cursor);
+            each(w);
+        }
+        return true;
+    });
 }
 
 bool DecodeWebConnList(TReplyBuffer* b, std::uint16_t count, TWebConnList& list) {
-    list.clear();
-    if (!Reserve(list, count)) {
-        ShowOutOfMemory();
-        return false;
-    }
-    std::int32_t cursor = 1;
-    for (int n = 0; n < count; ++n) {
-        TWebConnInfo& w = list.emplace_back();
-        ReadShortString(b, w.UserName, 30, cursor);
-        ReadLong(b, w.UserId, cursor);
-        ReadDateTime(b, w.LastAccessTime, cursor);
-    }
-    return true;
+    return DecodeInto(list, b, count, ForEachWebConn);
 }
 
 std::uint16_t DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId) {
@@ -202,67 +272,76 @@ std::uint16_t DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId) {
 
 std::uint16_t GetDBList(std::uint8_t serverIndex, TDBList& list) {
     ReleaseDBList(list);
-    TRequestRecord r;
-    r.Code = 372;
-    if (!Execute(serverIndex, r, 269))
+    TListReply reply;
+    if (FetchDBList(serverIndex, reply) != kExchangeDone)
         return kExchangeFailed;
-    if (!r.Data)
+    if (!reply.Data)
         return kExchangeDone;
-    return DecodeDBList(r.Data.get(), r.Value, list) ? kExchangeDone : kExchangeFailed;
+    return DecodeDBList(reply.Data.get(), reply.Count, list) ? kExchangeDone : kExchangeFailed;
+}
+
+bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TDBInfo&)>& each) {
+    return Guarded([&] {
+        TDBInfo d;
+        std::string path;
+        std::string skipped;
+        std::int32_t cursor = 1;
+        for (int n = 0; n < count; ++n) {
+            // A fresh record that keeps the room of the previous one's children and results.
+            std::vector<std::uint16_t> childIds = std::move(d.ChildIds);
+            std::vector<TDBResult> results = std::move(d.Results);
+            childIds.clear();
+            results.clear();
+            d = TDBInfo{};
+            d.ChildIds = std::move(childIds);
+            d.Results = std::move(results);
+            ReadWord(b, d.Id, cursor);
+            path.clear();
+            ReadShortString(b, path, 255, cursor);
+            d.Path = path.substr(0, 80);
+            ReadByte(b, d.IsOpen, cursor);
+            ReadByte(b, d.IsParent, cursor);
+            std::uint8_t childrenOnWire = 0;
+            ReadByte(b, childrenOnWire, cursor);
+            d.ChildCount = std::min(childrenOnWire, kMaxChildren);
+            if (d.ChildCount > 0) {
+                if (!Reserve(d.ChildIds, d.ChildCount)) {
+                    ShowOutOfMemory();
+                    return false;
+                }
+                for (int i = 0; i < d.ChildCount; ++i)
+                    ReadWord(b, d.ChildIds.emplace_back(), cursor);
+            }
+            cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
+                INT32_MAX, std::int64_t{cursor} + 2 * (childrenOnWire - d.ChildCount)));
+            std::uint16_t resultsOnWire = 0;
+            ReadWord(b, resultsOnWire, cursor);
+            d.ResCount = std::min(resultsOnWire, kMaxResults);
+            if (d.ResCount > 0) {
+                if (!Reserve(d.Results, d.ResCount)) {
+                    ShowOutOfMemory();
+                    return false;
+                }
+                for (int i = 0; i < d.ResCount; ++i) {
+                    TDBResult& res = d.Results.emplace_back();
+                    ReadByte(b, res.Kind, cursor);
+                    ReadShortString(b, res.UserName, 30, cursor);
+                }
+            }
+            // Results beyond the kept ones: a kind byte and a short string each.
+            for (int i = d.ResCount; i < resultsOnWire; ++i) {
+                std::uint8_t kind = 0;
+                ReadByte(b, kind, cursor);
+                ReadShortString(b, skipped, 0, cursor);
+            }
+            each(d);
+        }
+        return true;
+    });
 }
 
 bool DecodeDBList(TReplyBuffer* b, std::uint16_t count, TDBList& list) {
-    ReleaseDBList(list);
-    if (!Reserve(list, count)) {
-        ShowOutOfMemory();
-        return false;
-    }
-    std::int32_t cursor = 1;
-    const auto fail = [&] {
-        ShowOutOfMemory();
-        ReleaseDBList(list);
-        return false;
-    };
-    for (int n = 0; n < count; ++n) {
-        TDBInfo& d = list.emplace_back();
-        ReadWord(b, d.Id, cursor);
-        std::string path;
-        ReadShortString(b, path, 255, cursor);
-        d.Path = path.substr(0, 80);
-        ReadByte(b, d.IsOpen, cursor);
-        ReadByte(b, d.IsParent, cursor);
-        std::uint8_t childrenOnWire = 0;
-        ReadByte(b, childrenOnWire, cursor);
-        d.ChildCount = std::min(childrenOnWire, kMaxChildren);
-        if (d.ChildCount > 0) {
-            if (!Reserve(d.ChildIds, d.ChildCount))
-                return fail();
-            for (int i = 0; i < d.ChildCount; ++i)
-                ReadWord(b, d.ChildIds.emplace_back(), cursor);
-        }
-        cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
-            INT32_MAX, std::int64_t{cursor} + 2 * (childrenOnWire - d.ChildCount)));
-        std::uint16_t resultsOnWire = 0;
-        ReadWord(b, resultsOnWire, cursor);
-        d.ResCount = std::min(resultsOnWire, kMaxResults);
-        if (d.ResCount > 0) {
-            if (!Reserve(d.Results, d.ResCount))
-                return fail();
-            for (int i = 0; i < d.ResCount; ++i) {
-                TDBResult& res = d.Results.emplace_back();
-                ReadByte(b, res.Kind, cursor);
-                ReadShortString(b, res.UserName, 30, cursor);
-            }
-        }
-        // Results beyond the kept ones: a kind byte and a short string each.
-        for (int i = d.ResCount; i < resultsOnWire; ++i) {
-            std::uint8_t kind = 0;
-            std::string skipped;
-            ReadByte(b, kind, cursor);
-            ReadShortString(b, skipped, 0, cursor);
-        }
-    }
-    return true;
+    return DecodeInto(list, b, count, ForEachDB);
 }
 
 TServerStatusBlock DecodeStatusBlock(const std::uint8_t* p) {

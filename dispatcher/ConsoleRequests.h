@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,8 +100,31 @@ std::uint16_t ClearServerErrorLog(std::uint8_t serverIndex);
 void ReleaseLocalConnList(TLocConnList& list);
 void ReleaseDBList(TDBList& list);
 
-// The decoders of the three list replies: `count` records from the reply data. False (with
-// "Out of Memory." shown and the list empty) when the records cannot be held.
+// A list reply as it came: the count of its records and their data, which can be walked as
+// often as needed (a large reply lies in a spill file and is read back through the window).
+struct TListReply {
+    std::uint16_t Count = 0;
+    std::unique_ptr<TReplyBuffer> Data; // none when the server sent no data: no records
+};
+
+// The three list requests without decoding: the reply is kept for the walkers below, so that
+// a caller holds the reply and one record, never the whole list decoded.
+std::uint16_t FetchLocalConnList(std::uint8_t serverIndex, TListReply& reply);
+std::uint16_t FetchWebConnList(std::uint8_t serverIndex, TListReply& reply);
+std::uint16_t FetchDBList(std::uint8_t serverIndex, TListReply& reply);
+
+// The walkers of the three list replies: each of the `count` records, decoded in turn into one
+// record that is handed to `each` (which may take its contents) and then reused. False, with
+// "Out of Memory." shown, when a record cannot be held or `each` runs out of memory; the
+// records handed over until then stand.
+bool ForEachLocalConn(TReplyBuffer* data, std::uint16_t count,
+                      const std::function<void(TLocConnInfo&)>& each);
+bool ForEachWebConn(TReplyBuffer* data, std::uint16_t count,
+                    const std::function<void(TWebConnInfo&)>& each);
+bool ForEachDB(TReplyBuffer* data, std::uint16_t count, const std::function<void(TDBInfo&)>& each);
+
+// The decoders of the three list replies, built on the walkers: `count` records from the reply
+// data. False (with "Out of Memory." shown and the list empty) when the records cannot be held.
 bool DecodeLocalConnList(TReplyBuffer* data, std::uint16_t count, TLocConnList& list);
 bool DecodeWebConnList(TReplyBuffer* data, std::uint16_t count, TWebConnList& list);
 bool DecodeDBList(TReplyBuffer* data, std::uint16_t count, TDBList& list);

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 using nlohmann::json;
 
@@ -48,6 +50,33 @@ json SmallInstallation() {
                  "result_counts": [1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0]},
       "error_log": {"lines": ["first line", "second line"], "line_end": "lf"}
     })");
+}
+
+// The keys of a JSON object, sorted.
+std::set<std::string> Keys(const json& object) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : object.items())
+        keys.insert(key);
+    return keys;
+}
+
+// The lines of a text.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The first control character (other than tab and line feed) in the text, or -1.
+int FirstRawControl(const std::string& text) {
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t' && b != '\n') || b == 0x7F)
+            return b;
+    }
+    return -1;
 }
 
 // A reference server on a free port with the installation given.
@@ -144,6 +173,217 @@ TEST_F(ServerCommands, InfoLocalsWebsDatabasesStatusAndLog) {
     EXPECT_EQ(Json({"error-log"})["text"], "first line\r\nsecond line\r\n");
     const TCommandResult plain = Admin({"error-log"});
     EXPECT_EQ(plain.Out, "first line\nsecond line\n");
+
+    // Scripts rely on every key of every document: each object carries exactly these.
+    const json errorLog = Json({"error-log"});
+    using K = std::set<std::string>;
+    const struct {
+        const char* what;
+        json object;
+        K keys;
+    } documents[] = {
+        {"info", info, {"server_name", "center_name", "center_text", "security_kind", "databases"}},
+        {"info database",
+         info["databases"][0],
+         {"id", "number", "handle", "flags", "name", "text"}},
+        {"locals", json::parse(locals.Out), {"connections"}},
+        {"local connection",
+         l[0],
+         {"user_name", "security_num", "status", "status_text", "requests_count", "async_requests",
+          "results_count", "connect_time", "last_request_time", "capture_flags", "captured_db_id",
+          "captured_text_bank_id", "results"}},
+        {"local result",
+         res[0],
+         {"kind", "kind_text", "db_handle", "db_name", "lifetime", "description"}},
+        {"webs", Json({"webs"}), {"connections"}},
+        {"web connection", webs[0], {"user_name", "user_id", "last_access_time"}},
+        {"databases", Json({"databases"}), {"databases"}},
+        {"database",
+         dbs[0],
+         {"id", "name", "path", "status", "is_parent", "child_count", "childhood", "child_ids",
+          "child_list", "res_count", "results"}},
+        {"database result", dbs[0]["results"][0], {"kind", "kind_text", "user_name"}},
+        {"status", status, {"counters", "result_counts", "lines"}},
+        {"status counters",
+         status["counters"],
+         {"non_queued_db_requests", "queued_db_requests", "non_db_requests",
+          "version_mismatched_requests", "child_dbs_defined", "child_dbs_open",
+          "parent_dbs_defined", "parent_dbs_open", "client_count"}},
+        {"status line", status["lines"][0], {"group", "caption", "value"}},
+        {"error-log", errorLog, {"text"}},
+    };
+    for (const auto& d : documents) {
+        SCOPED_TRACE(d.what);
+        EXPECT_EQ(Keys(d.object), d.keys);
+    }
+    // The values behind the keys not asserted above.
+    EXPECT_EQ(l[0]["security_num"], 11);
+    EXPECT_EQ(l[0]["requests_count"], 5);
+    EXPECT_EQ(l[0]["async_requests"], 1);
+    EXPECT_EQ(l[0]["results_count"], 3);
+    EXPECT_EQ(l[1]["capture_flags"], 3);
+    EXPECT_EQ(l[1]["captured_db_id"], 7);
+    EXPECT_EQ(l[1]["captured_text_bank_id"], 0);
+    EXPECT_EQ(info["security_kind"], 0);
+    EXPECT_EQ(info["center_text"], "Central");
+    EXPECT_EQ(dbs[0]["child_ids"], json::parse("[8, 9]"));
+    EXPECT_EQ(dbs[0]["is_parent"], true);
+    EXPECT_EQ(dbs[0]["child_count"], 2);
+    EXPECT_EQ(dbs[0]["res_count"], 1);
+    EXPECT_EQ(dbs[0]["path"], "D:\\DB\\SEVEN");
+}
+
+TEST_F(ServerCommands, EmptyListsAreValidDocumentsAndHeaderOnlyTables) {
+    json fixture = SmallInstallation();
+    fixture.erase("local_connections");
+    fixture.erase("web_connections");
+    fixture.erase("database_view");
+    Start(fixture);
+    const struct {
+        const char* command;
+        const char* key;
+        const char* header;
+    } cases[] = {
+        {"locals", "connections",
+         "USER NAME  SECURITY NUM  STATUS  REQUESTS  ASYNC  RESULTS  CONNECT TIME  LAST REQUEST "
+         "TIME\n"},
+        {"webs", "connections", "USER NAME  USER ID  LAST ACCESS TIME\n"},
+        {"databases", "databases", "ID  DATABASE NAME  STATUS  RESULTS  CHILDHOOD  PATH\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const TCommandResult r = Admin({c.command, "--json"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_EQ(r.Out, std::string("{\n  \"") + c.key + "\": []\n}\n");
+        const json doc = json::parse(r.Out, nullptr, false);
+        EXPECT_EQ(doc, (json{{c.key, json::array()}}));
+        const TCommandResult table = Admin({c.command});
+        EXPECT_EQ(table.ExitCode, 0) << table.Err;
+        EXPECT_EQ(table.Out, c.header);
+    }
+}
+
+// A reply larger than the reply buffer's memory lies in a spill file: the table is made from
+// three walks over it and the JSON from one, and each shows every record, in order.
+TEST_F(ServerCommands, SpilledListsAreShownWholeAndInOrder) {
+    json fixture = SmallInstallation();
+    fixture.erase("local_connections");
+    fixture["generate"] = {{"local_connections", 1500}, {"results_each", 60}};
+    Start(fixture);
+
+    // A program folder of the test's own, so that its TEMP folder is seen empty afterwards.
+    const std::string bin = folder_.Path() + "bin/";
+    std::filesystem::create_directories(bin + "TEMP");
+    std::filesystem::copy_file(kAdmin, bin + "zephran-admin");
+
+    const TCommandResult document = Admin({"locals", "--json"}, "secret", bin + "zephran-admin");
+    ASSERT_EQ(document.ExitCode, 0) << document.Err;
+    const json l = json::parse(document.Out)["connections"];
+    ASSERT_EQ(l.size(), 1500u);
+    for (std::size_t i : {std::size_t{0}, std::size_t{749}, std::size_t{1499}}) {
+        EXPECT_EQ(l[i]["security_num"], 100000 + static_cast<int>(i));
+        EXPECT_EQ(l[i]["results"].size(), 60u);
+    }
+
+    const TCommandResult table = Admin({"locals"}, "secret", bin + "zephran-admin");
+    ASSERT_EQ(table.ExitCode, 0) << table.Err;
+    const std::vector<std::string> lines = Lines(table.Out);
+    // The header, 1500 rows, then per connection a blank line, its title and 61 lines.
+    ASSERT_EQ(lines.size(), 1u + 1500u + 1500u * 63u);
+    std::size_t width = lines[0].find("SECURITY NUM");
+    for (std::size_t i = 0; i < 1500; ++i) {
+        const std::string& row = lines[1 + i];
+        ASSERT_EQ(row.substr(width, 6), std::to_string(100000 + i)) << row;
+    }
+    EXPECT_EQ(lines[1501], "");
+    EXPECT_EQ(lines[1502].rfind("Result List of ", 0), 0u);
+    EXPECT_NE(lines[1502].find("(100000)"), std::string::npos);
+    EXPECT_NE(lines[lines.size() - 62].find("(101499)"), std::string::npos);
+    EXPECT_EQ(lines[lines.size() - 61].rfind("KIND", 0), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(bin + "TEMP")) << "the spill file is removed";
+}
+
+// A name from the server holding a terminal's control sequence (here one that retitles the
+// terminal) is shown escaped wherever it is printed: tables, info lines, the warnings on
+// standard error and the error log. --json escapes as JSON does.
+TEST_F(ServerCommands, TextsFromTheServerNeverReachTheTerminalRaw) {
+    const std::string title = "\x1b]0;pwned\x07";
+    const std::string shown = "\\x1b]0;pwned\\x07";
+    json fixture = SmallInstallation();
+    fixture["server_name"] = "S" + title;
+    fixture["center_name"] = "C\x1b[2J\x7f";
+    fixture["database_list"]["databases"][0]["name"] = "D" + title;
+    fixture["local_connections"][0]["user_name"] = "U" + title;
+    fixture["local_connections"][1]["user_name"] = "V\r\nfake row";
+    fixture["web_connections"][0]["user_name"] = "W" + title;
+    fixture["web_connections"][1]["last_access_time"] = json::parse("[124, 0, 0, 0, 0, 0]");
+    fixture["web_connections"][1]["user_name"] = "X" + title;
+    fixture["database_view"][0]["path"] = "P" + title;
+    fixture["database_view"][0]["results"][0]["user_name"] = "R" + title;
+    fixture["error_log"] = {{"lines", {"L" + title, "lone\rCR", "tab\tkept"}},
+                            {"line_end", "crlf"}};
+    Start(fixture);
+
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> out; // each must appear in standard output
+        std::vector<std::string> err; // each must appear in standard error
+    } cases[] = {
+        {{"info"},
+         {"Server Name: S" + shown + "\n", "Center Name: C\\x1b[2J\\x7f\n", "D" + shown},
+         {}},
+        {{"locals"},
+         {"U" + shown, "Result List of U" + shown + " (11)", "V\\x0d\\x0afake row"},
+         {"last_request_time of connection 1 (U" + shown + ")"}},
+        {{"locals", "--json"}, {"U\\u001b]0;pwned\\u0007"}, {"(U" + shown + ")"}},
+        {{"webs"}, {"W" + shown, "X" + shown}, {"(X" + shown + ")"}},
+        {{"databases"}, {"P" + shown, "R" + shown, "7 - D" + shown + "\n", "ChildList:\n"}, {}},
+        {{"error-log"}, {"L" + shown + "\nlone\\x0dCR\ntab\tkept\n"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+        const TCommandResult r = Admin(c.args);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_EQ(FirstRawControl(r.Out), -1) << r.Out;
+        EXPECT_EQ(FirstRawControl(r.Err), -1) << r.Err;
+        for (const std::string& text : c.out)
+            EXPECT_NE(r.Out.find(text), std::string::npos) << text << "\n" << r.Out;
+        for (const std::string& text : c.err)
+            EXPECT_NE(r.Err.find(text), std::string::npos) << text << "\n" << r.Err;
+        // A table is made from more than one walk over the list; each warning is given once.
+        for (std::size_t at = r.Err.find("warning:"); at != std::string::npos;
+             at = r.Err.find("warning:", at + 1))
+            EXPECT_EQ(r.Err.find(r.Err.substr(at, r.Err.find('\n', at) - at), at + 1),
+                      std::string::npos)
+                << "given twice: " << r.Err;
+    }
+    EXPECT_EQ(Json({"locals"})["connections"][0]["user_name"], "U" + title)
+        << "--json keeps the text, escaped as JSON";
+
+    // A message of the lower layers that names what the user typed.
+    const TCommandResult host = RunCommand(kAdmin, {"--tcp", "h" + title, "info"});
+    EXPECT_EQ(host.ExitCode, 1);
+    EXPECT_EQ(host.Err, "The server's host name h" + shown + " could not be resolved.\n");
+}
+
+// Output that cannot be written fails the command with the system's reason: for a short
+// output when it is flushed at the end, for a long one at its first failed write.
+TEST_F(ServerCommands, OutputToAFullDeviceFails) {
+    json fixture = SmallInstallation();
+    fixture["local_connections"][0]["last_request_time"] = "2004-05-17 15:00:00"; // no warning
+    fixture["generate"] = {{"local_connections", 300}, {"results_each", 5}};
+    Start(fixture);
+    const std::vector<std::vector<std::string>> cases = {
+        {"databases"}, {"locals", "--json"}, {"locals"}, {"info", "--json"}, {"error-log"}};
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
+        std::vector<std::string> all = {"-c", "exec \"$0\" \"$@\" > /dev/full", kAdmin, "--tcp",
+                                        "127.0.0.1:" + std::to_string(server_->Port())};
+        all.insert(all.end(), args.begin(), args.end());
+        const TCommandResult r = RunCommand("/bin/sh", all, {{"ZEPHRAN_PASSWORD", "secret"}});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_EQ(r.Err, "Could not write the output: No space left on device\n");
+    }
 }
 
 TEST_F(ServerCommands, DeletesAndClearingAreSeenByTheNextRequest) {

@@ -101,4 +101,39 @@ TEST(MessageDialogs, StandardErrorPresenterWritesAndAnswersForTheUser) {
     EXPECT_EQ(std::string(buf, n), "Heading\nA&B\nslow\nnote\n") << "confirmations are not written";
 }
 
+// Texts of a box may hold what a peer sent: the presenter shows its control characters escaped
+// after the box's own folding of line ends and "&&".
+TEST(MessageDialogs, StandardErrorPresenterEscapesControlCharacters) {
+    const struct {
+        std::string text;
+        std::string written;
+    } cases[] = {
+        {"user \x1b]0;owned\x07 not found", "user \\x1b]0;owned\\x07 not found\n"},
+        {"clear\x1b[2J\x1b[H", "clear\\x1b[2J\\x1b[H\n"},
+        {"line\r\nbreak\rand\nfeed", "line\nbreak\nand\nfeed\n"},
+        {"R&&D\ttab", "R&D\ttab\n"},
+        {std::string("nul\0bell\x07"
+                     "del\x7f",
+                     13),
+         "nul\\x00bell\\x07del\\x7f\n"},
+        {"c1 \xc2\x9b csi, \xc2\xa0 kept", "c1 \\u009b csi, \xc2\xa0 kept\n"},
+        {"not utf-8 \xff", "not utf-8 \\xff\n"},
+        {"\xd8\xb3\xd8\xa7\xd8\xb1\xd8\xa7", "\xd8\xb3\xd8\xa7\xd8\xb1\xd8\xa7\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        TStderrMessagePresenter presenter(out);
+        IMessagePresenter* previous = SetMessagePresenter(&presenter);
+        ShowMessageBox(c.text);
+        SetMessagePresenter(previous);
+        std::rewind(out);
+        char buf[256] = {};
+        const std::size_t n = std::fread(buf, 1, sizeof buf - 1, out);
+        std::fclose(out);
+        EXPECT_EQ(std::string(buf, n), c.written);
+    }
+}
+
 } // namespace

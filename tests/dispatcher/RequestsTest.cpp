@@ -169,6 +169,105 @@ TEST_F(RequestsTest, DataThatCountsNoRecordsIsAnEmptyList) {
     EXPECT_TRUE(recorder_.Messages().empty());
 }
 
+// The walkers hand over one record at a time and may be run over a reply as often as a caller
+// needs: a reply too large for memory lies in a spill file and is read back each time.
+TEST_F(RequestsTest, SpilledListRepliesCanBeWalkedAgain) {
+    Bytes d;
+    for (int i = 0; i < 200; ++i)
+        PutLocal(d, "USER" + std::to_string(i), i, 500);
+    Reply(200, d);
+    TListReply reply;
+    ASSERT_EQ(FetchLocalConnList(1, reply), kExchangeDone);
+    EXPECT_EQ(LastRequest().Header.RequestCode, 368);
+    ASSERT_TRUE(reply.Data);
+    EXPECT_TRUE(reply.Data->Spilled());
+    EXPECT_EQ(reply.Count, 200);
+    std::vector<std::vector<std::string>> walks(2);
+    for (auto& walk : walks)
+        EXPECT_TRUE(ForEachLocalConn(reply.Data.get(), reply.Count, [&](TLocConnInfo& c) {
+            walk.push_back(c.UserName + "/" + std::to_string(c.SecurityNum) + "/" +
+                           std::to_string(c.Results.size()) + "/" +
+                           std::to_string(c.Results.back().Lifetime));
+        }));
+    ASSERT_EQ(walks[0].size(), 200u);
+    EXPECT_EQ(walks[0], walks[1]);
+    EXPECT_EQ(walks[0][0], "USER0/0/500/16384");
+    EXPECT_EQ(walks[0][199], "USER199/199/500/16384");
+
+    TLocConnList list;
+    ASSERT_EQ(GetLocalConnList(1, list), kExchangeDone);
+    ASSERT_EQ(list.size(), 200u);
+    EXPECT_EQ(list[199].UserName, "USER199");
+    EXPECT_TRUE(recorder_.Messages().empty());
+}
+
+// A record is decoded into the room of the one before: nothing of that one may show through,
+// neither a shorter result list nor the fields of a record the data does not reach.
+TEST_F(RequestsTest, EachWalkedRecordStartsFresh) {
+    Bytes d;
+    PutLocal(d, "FIRST", 1, 3);
+    PutLocal(d, "SECOND", 2, 1);
+    Reply(3, d); // three records counted, two sent
+    TListReply reply;
+    ASSERT_EQ(FetchLocalConnList(1, reply), kExchangeDone);
+    std::vector<TLocConnInfo> seen;
+    EXPECT_TRUE(ForEachLocalConn(reply.Data.get(), reply.Count,
+                                 [&](TLocConnInfo& c) { seen.push_back(c); }));
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1].Results.size(), 1u);
+    EXPECT_EQ(seen[2].UserName, "");
+    EXPECT_EQ(seen[2].SecurityNum, 0);
+    EXPECT_EQ(seen[2].CapturedTextBankId, 0);
+    EXPECT_TRUE(seen[2].Results.empty());
+
+    Bytes db;
+    PutWord(db, 7);
+    PutShortString(db, "path7");
+    PutByte(db, 1);
+    PutByte(db, 1);
+    PutByte(db, 2);
+    PutWord(db, 8);
+    PutWord(db, 9);
+    PutWord(db, 1);
+    PutByte(db, 5);
+    PutShortString(db, "ALI");
+    Reply(2, db);
+    ASSERT_EQ(FetchDBList(1, reply), kExchangeDone);
+    std::vector<TDBInfo> dbs;
+    EXPECT_TRUE(
+        ForEachDB(reply.Data.get(), reply.Count, [&](TDBInfo& info) { dbs.push_back(info); }));
+    ASSERT_EQ(dbs.size(), 2u);
+    EXPECT_EQ(dbs[0].ChildIds, (std::vector<std::uint16_t>{8, 9}));
+    EXPECT_EQ(dbs[0].Results.size(), 1u);
+    EXPECT_EQ(dbs[1].Id, 0);
+    EXPECT_EQ(dbs[1].Path, "");
+    EXPECT_TRUE(dbs[1].ChildIds.empty());
+    EXPECT_TRUE(dbs[1].Results.empty());
+}
+
+// Memory that runs out while a record is handled ends the walk with the message; the records
+// handed over before stand.
+TEST_F(RequestsTest, OutOfMemoryInAWalkIsShownAndEndsIt) {
+    Bytes d;
+    for (int i = 0; i < 3; ++i) {
+        PutShortString(d, "web" + std::to_string(i));
+        PutLong(d, i);
+        for (std::uint8_t b : {104, 4, 17, 14, 3, 22})
+            PutByte(d, b);
+    }
+    Reply(3, d);
+    TListReply reply;
+    ASSERT_EQ(FetchWebConnList(1, reply), kExchangeDone);
+    EXPECT_EQ(LastRequest().Header.RequestCode, 370);
+    int calls = 0;
+    EXPECT_FALSE(ForEachWebConn(reply.Data.get(), reply.Count, [&](TWebConnInfo&) {
+        if (++calls == 2)
+            throw std::bad_alloc();
+    }));
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{"Out of Memory."});
+}
+
 TEST_F(RequestsTest, WebConnectionsAndTheirDelete) {
     Bytes d;
     for (const auto& [name, id] : {std::pair<std::string, std::int32_t>{"web", 5}, {"web", -6}}) {
