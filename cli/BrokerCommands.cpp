@@ -318,7 +318,7 @@ void RunCheck(TCliContext& ctx) {
             Out(text);
             text.clear();
         }
-        Out(list.Close() + "\n}\n");
+        Out(text + list.Close() + "\n}\n");
     } else {
         TStreamedTable table({"SERVER", "PASSWORD"});
         for (const TServerCredential& c : *credentials)
@@ -399,7 +399,7 @@ void RunSessions(TCliContext& ctx) {
             Out(text);
             text.clear();
         });
-        Out(list.Close() + "\n}\n");
+        Out(text + list.Close() + "\n}\n");
         return;
     }
     TStreamedTable table(
