@@ -5,8 +5,9 @@
 //
 //   broker_memory_bench [SESSIONS_MB [SERVERS_MB]]   (defaults: 50 and 250)
 //
-// The child runs under an address-space limit, so that a regression ends in its out-of-memory
-// message instead of taking the machine's memory.
+// The figure is the child's own peak, or this benchmark's resident size at the fork (a few MiB
+// and the answer) when that is larger. The child runs under an address-space limit, so that a
+// regression ends in its out-of-memory message instead of taking the machine's memory.
 
 #include <httplib.h>
 
