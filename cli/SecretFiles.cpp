@@ -84,26 +84,22 @@ TSecretFileRead ReadSecretFile(const std::string& path, std::size_t limit, bool 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            result.Status = TSecretFileStatus::ReadFailed;
-            return result;
+            return {TSecretFileStatus::ReadFailed, {}};
         }
         if (regular)
             break; // a regular file that reads nothing has ended
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
-            result.Status = TSecretFileStatus::TooSlow;
-            return result;
+            return {TSecretFileStatus::TooSlow, {}};
         }
         pollfd p{fd.Get(), POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(left));
         if (ready < 0 && errno != EINTR) {
-            result.Status = TSecretFileStatus::ReadFailed;
-            return result;
+            return {TSecretFileStatus::ReadFailed, {}};
         }
         if (ready == 0) {
-            result.Status = TSecretFileStatus::TooSlow;
-            return result;
+            return {TSecretFileStatus::TooSlow, {}};
         }
         if (n == 0 && (p.revents & POLLHUP) != 0 && (p.revents & POLLIN) == 0)
             break; // a writer came and went without writing: the file is empty
