@@ -57,16 +57,12 @@ namespace {
 // the children finds them all, in place of one search per field.
 template <std::size_t N>
 void FirstChildren(pugi::xml_node parent, const char* const (&names)[N],
-                   std::array<pugi::xml_node, N>& found, std::vector<pugi::xml_node>* dbres) {
+                   std::array<pugi::xml_node, N>& found) {
     for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
         // Only elements have names: text and comment nodes answer "" and match nothing.
         const char* name = child.name();
         if (name[0] == '\0' || child.type() != pugi::node_element)
             continue;
-        if (dbres != nullptr && name[0] == 'd' && std::strcmp(name, "dbres") == 0) {
-            dbres->push_back(child);
-            continue;
-        }
         for (std::size_t i = 0; i < N; ++i) {
             if (!found[i] && name[0] == names[i][0] && std::strcmp(name, names[i]) == 0) {
                 found[i] = child;
@@ -83,38 +79,78 @@ constexpr const char* kResourceFields[] = {"dbid",    "dbname", "appid",
 
 } // namespace
 
+std::vector<std::string> SessionListPasswords(const std::vector<TServerCredential>& credentials) {
+    std::vector<std::string> passwords;
+    passwords.reserve(credentials.size());
+    for (const TServerCredential& c : credentials)
+        passwords.push_back(c.Password);
+    return passwords;
+}
+
+bool RequestSessionList(const std::vector<TServerCredential>& credentials) {
+    return Requester.Request(SessionListQuery(credentials), true,
+                             SessionListPasswords(credentials)) == 0;
+}
+
+void ForEachSessionElement(pugi::xml_node root, const std::function<void(pugi::xml_node)>& visit) {
+    R::ForEachNode(root, "_DATA/session", visit);
+}
+
+THTTPSessionRow ReadSessionRow(pugi::xml_node session, bool withResources) {
+    std::array<pugi::xml_node, std::size(kSessionFields)> f{};
+    FirstChildren(session, kSessionFields, f);
+    THTTPSessionRow row;
+    row.SessionId = R::NodeInt(f[0]);
+    row.ServerIdx = R::NodeInt(f[1]);
+    row.ServerName = R::NodeTextCut(f[2], 60);
+    row.ECenterName = R::NodeTextCut(f[3], 80);
+    row.UserId = R::NodeInt(f[4]);
+    row.UserName = R::NodeTextCut(f[5], 30);
+    row.KindNumber = R::NodeInt(f[6]);
+    row.Kind = KindText(row.KindNumber);
+    row.LastAccessTime = R::NodeFloat(f[7]);
+    if (withResources) {
+        row.DBResourceList.reserve(ResourceCount(session));
+        ForEachResourceRow(session,
+                           [&row](const TDBResourceRow& r) { row.DBResourceList.push_back(r); });
+    }
+    return row;
+}
+
+void ForEachResourceRow(pugi::xml_node session,
+                        const std::function<void(const TDBResourceRow&)>& visit) {
+    for (pugi::xml_node d = session.child("dbres"); d; d = d.next_sibling("dbres")) {
+        if (d.type() != pugi::node_element)
+            continue;
+        std::array<pugi::xml_node, std::size(kResourceFields)> r{};
+        FirstChildren(d, kResourceFields, r);
+        TDBResourceRow res;
+        res.DBId = R::NodeInt(r[0]);
+        res.DBName = R::NodeTextCut(r[1], 60);
+        res.AppFileId = R::NodeInt(r[2]);
+        res.AppFileHandle = R::NodeInt(r[3]);
+        res.EditFileId = R::NodeInt(r[4]);
+        res.EditFileHandle = R::NodeInt(r[5]);
+        visit(res);
+    }
+}
+
+std::size_t ResourceCount(pugi::xml_node session) {
+    std::size_t count = 0;
+    for (pugi::xml_node d = session.child("dbres"); d; d = d.next_sibling("dbres"))
+        if (d.type() == pugi::node_element)
+            ++count;
+    return count;
+}
+
+void VisitSessionRows(pugi::xml_node root,
+                      const std::function<void(const THTTPSessionRow&)>& visit) {
+    ForEachSessionElement(root, [&visit](pugi::xml_node s) { visit(ReadSessionRow(s)); });
+}
+
 std::vector<THTTPSessionRow> BuildSessionRows(pugi::xml_node root) {
     std::vector<THTTPSessionRow> rows;
-    const std::vector<pugi::xml_node> sessions = R::SelectNodes(root, "_DATA/session");
-    rows.reserve(sessions.size());
-    std::vector<pugi::xml_node> dbres;
-    for (const pugi::xml_node& s : sessions) {
-        std::array<pugi::xml_node, std::size(kSessionFields)> f{};
-        dbres.clear();
-        FirstChildren(s, kSessionFields, f, &dbres);
-        THTTPSessionRow& row = rows.emplace_back();
-        row.SessionId = R::NodeInt(f[0]);
-        row.ServerIdx = R::NodeInt(f[1]);
-        row.ServerName = R::NodeTextCut(f[2], 60);
-        row.ECenterName = R::NodeTextCut(f[3], 80);
-        row.UserId = R::NodeInt(f[4]);
-        row.UserName = R::NodeTextCut(f[5], 30);
-        row.KindNumber = R::NodeInt(f[6]);
-        row.Kind = KindText(row.KindNumber);
-        row.LastAccessTime = R::NodeFloat(f[7]);
-        row.DBResourceList.reserve(dbres.size());
-        for (const pugi::xml_node& d : dbres) {
-            std::array<pugi::xml_node, std::size(kResourceFields)> r{};
-            FirstChildren(d, kResourceFields, r, nullptr);
-            TDBResourceRow& res = row.DBResourceList.emplace_back();
-            res.DBId = R::NodeInt(r[0]);
-            res.DBName = R::NodeTextCut(r[1], 60);
-            res.AppFileId = R::NodeInt(r[2]);
-            res.AppFileHandle = R::NodeInt(r[3]);
-            res.EditFileId = R::NodeInt(r[4]);
-            res.EditFileHandle = R::NodeInt(r[5]);
-        }
-    }
+    ForEachSessionElement(root, [&rows](pugi::xml_node s) { rows.push_back(ReadSessionRow(s)); });
     return rows;
 }
 
@@ -124,7 +160,7 @@ void TSessionList::AddServer(const std::string& serverName, const std::string& p
 
 bool TSessionList::RefreshSessions() {
     TBusyCursor busy;
-    if (Requester.Request(SessionListQuery(Credentials), true) != 0)
+    if (!RequestSessionList(Credentials))
         return false;
     Sessions = BuildSessionRows(Requester.Root());
     Current = Sessions.empty() ? -1 : 0;

@@ -10,6 +10,7 @@
 #include <pugixml.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,28 @@ std::string LastAccessTimeText(TDateTime value);
 
 // The session-list query for a list of servers.
 std::string SessionListQuery(const std::vector<TServerCredential>& credentials);
+
+// The passwords of a list of servers, as the session-list query carries them.
+std::vector<std::string> SessionListPasswords(const std::vector<TServerCredential>& credentials);
+
+// Sends the session-list query for a list of servers through Request, parse errors shown; true
+// when the broker answered 0 and the reply is in the requester's document.
+bool RequestSessionList(const std::vector<TServerCredential>& credentials);
+
+// The "_DATA/session" elements below a reply's root, one at a time in document order.
+void ForEachSessionElement(pugi::xml_node root, const std::function<void(pugi::xml_node)>& visit);
+// The session row of one "session" element, with its resource rows when `withResources` is set
+// (without them, DBResourceList stays empty).
+THTTPSessionRow ReadSessionRow(pugi::xml_node session, bool withResources = true);
+// The resource rows of one "session" element (its "dbres" children), one at a time.
+void ForEachResourceRow(pugi::xml_node session,
+                        const std::function<void(const TDBResourceRow&)>& visit);
+std::size_t ResourceCount(pugi::xml_node session);
+
+// The session rows of a reply, each with its resources, one at a time in document order: for a
+// caller that only passes them on, no list of them all is held.
+void VisitSessionRows(pugi::xml_node root,
+                      const std::function<void(const THTTPSessionRow&)>& visit);
 
 // The session rows of a reply: one per "_DATA/session" element below the root, in document
 // order, each with its "dbres" elements.

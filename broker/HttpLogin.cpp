@@ -39,10 +39,24 @@ std::string ModuleURLOf(const std::string& brokerURL) {
     return brokerURL + kModuleFileName;
 }
 
+void VisitServerElements(
+    pugi::xml_node root,
+    const std::function<void(const std::string& name, const std::string& center)>& visit) {
+    TTarvRequester::ForEachNode(root, "_DATA/srv", [&visit](pugi::xml_node srv) {
+        visit(TTarvRequester::ReadNodeText(srv, "name"),
+              UnescapeXML(TTarvRequester::ReadNodeText(srv, "ecenter")));
+    });
+}
+
+TBrokerServer ServerRowOf(const std::string& name, const std::string& center) {
+    return {CutText(name, 60), CutText(center, 80)};
+}
+
 bool CheckServerPassword(const std::string& serverName, const std::string& password) {
+    const std::string sent = CutText(password, 30);
     const std::string query = "_RQ=CheckPassword&_SNAME=" + CutText(serverName, 60) +
-                              "&_UNAME=administrator&_PASSWORD=" + CutText(password, 30);
-    return Requester.RequestQuiet(query) == 0;
+                              "&_UNAME=administrator&_PASSWORD=" + sent;
+    return Requester.RequestQuiet(query, {sent}) == 0;
 }
 
 void SaveBrokerURL(const std::string& url) {
@@ -91,24 +105,26 @@ void THTTPLoginLogic::ClearServerList() {
 }
 
 void THTTPLoginLogic::AddServerRow(const std::string& serverName, const std::string& centerName) {
-    ServerRows.push_back({CutText(serverName, 60), CutText(centerName, 80)});
-    view_.RowAdded(ServerRows.back(), EscapeAmpersands(centerName), NextRowTop);
+    ServerRows.push_back(ServerRowOf(serverName, centerName));
+    // The caption shows the broker's text: a password it echoes there is masked.
+    view_.RowAdded(ServerRows.back(), EscapeAmpersands(Requester.MaskSentPasswords(centerName)),
+                   NextRowTop);
     NextRowTop += 20;
 }
 
 bool THTTPLoginLogic::LoadServerList() {
     ClearServerList();
-    if (Requester.Request("_RQ=GetServerList&_SERVICEKIND=LOCAL", false) != 0)
+    if (Requester.Request(kServerListQuery, false) != 0)
         return false;
-    const std::vector<pugi::xml_node> servers =
-        TTarvRequester::SelectNodes(Requester.Root(), "_DATA/srv");
-    if (servers.empty()) {
+    std::size_t count = 0;
+    VisitServerElements(Requester.Root(),
+                        [this, &count](const std::string& name, const std::string& center) {
+                            ++count;
+                            AddServerRow(name, center);
+                        });
+    if (count == 0) {
         InformationBox("No server is avail through this broker.");
         return false;
-    }
-    for (const pugi::xml_node& srv : servers) {
-        const std::string center = UnescapeXML(TTarvRequester::ReadNodeText(srv, "ecenter"));
-        AddServerRow(TTarvRequester::ReadNodeText(srv, "name"), center);
     }
     return true;
 }
@@ -120,7 +136,8 @@ bool THTTPLoginLogic::CheckPassword(std::size_t row, const std::string& password
 }
 
 void THTTPLoginLogic::ShowInvalidPassword(std::size_t row) {
-    ErrorBox("Invalid password for:\r" + EscapeAmpersands(ServerRows[row].ECenterName));
+    ErrorBox("Invalid password for:\r" +
+             EscapeAmpersands(Requester.MaskSentPasswords(ServerRows[row].ECenterName)));
 }
 
 bool THTTPLoginLogic::CheckAllPasswords() {

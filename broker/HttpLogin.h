@@ -7,6 +7,7 @@
 #include "HTTPSessions.h"
 #include "IdPermutation.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,17 @@ std::string TrimmedBrokerURL(const std::string& text);
 std::optional<std::string> NormaliseBrokerURL(const std::string& text);
 // The module URL of a normalised broker URL.
 std::string ModuleURLOf(const std::string& brokerURL);
+
+// The server-list query.
+inline constexpr const char* kServerListQuery = "_RQ=GetServerList&_SERVICEKIND=LOCAL";
+
+// The "_DATA/srv" elements of a server-list reply, one at a time in document order, as their
+// server name and their centre name with the entity references left in it resolved (both whole).
+void VisitServerElements(
+    pugi::xml_node root,
+    const std::function<void(const std::string& name, const std::string& center)>& visit);
+// The row of one server: its name cut to 60 characters and its centre name to 80.
+TBrokerServer ServerRowOf(const std::string& name, const std::string& center);
 
 // The password-check query for one server (name cut to 60 characters, password to 30),
 // through RequestQuiet: true exactly when the broker answered 0. Nothing is shown.

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 TTarvRequester Requester;
 
@@ -83,17 +84,41 @@ public:
         }
     }
 
-    // The body of a completed answer; empty when the transfer failed.
-    const std::string& Body() const { return body_; }
+    // The body of a completed answer, handed over without a copy; empty when the transfer
+    // failed.
+    std::string TakeBody() { return std::move(body_); }
+    // True when the answer could not be held in memory.
+    bool OutOfMemory() const { return outOfMemory_; }
 
 private:
+    // Called by libcurl, so no exception may leave it: an allocation failure ends the transfer
+    // and is reported once the exchange is over.
     static size_t Write(char* data, size_t size, size_t count, void* self) {
         auto* exchange = static_cast<THttpExchange*>(self);
         const size_t n = size * count;
         if (exchange->body_.size() + n > TTarvRequester::kMaxAnswerBytes)
             return 0; // ends the transfer with an error
-        exchange->body_.append(data, n);
+        try {
+            if (exchange->body_.empty())
+                exchange->ReserveAnnouncedLength(n);
+            exchange->body_.append(data, n);
+        } catch (const std::bad_alloc&) {
+            exchange->outOfMemory_ = true;
+            return 0;
+        }
         return n;
+    }
+
+    // Room for the whole answer at once when its length was announced, so that the body does
+    // not grow by doubling (which holds up to twice the answer at the end).
+    void ReserveAnnouncedLength(size_t first) {
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
+            return;
+        if (announced > 0 &&
+            static_cast<std::uint64_t>(announced) <= TTarvRequester::kMaxAnswerBytes &&
+            static_cast<size_t>(announced) >= first)
+            body_.reserve(static_cast<size_t>(announced));
     }
 
     void Drive() {
@@ -124,31 +149,52 @@ private:
     curl_slist* headers_ = nullptr;
     bool added_ = false;
     bool completed_ = false;
+    bool outOfMemory_ = false;
     std::string body_;
 };
 
-// The source line around `offset`, cut to a readable length.
-std::string SourceLineAt(const std::string& body, std::size_t offset) {
+// The source line around `offset`, cut to a readable length, with the passwords in `mask`
+// masked. A password that the cut would split is masked whole and shown as the mask.
+std::string SourceLineAt(const std::string& body, std::size_t offset, const TSecretMask& mask) {
     constexpr std::size_t kSide = 120;
     if (offset > body.size())
         offset = body.size();
-    std::size_t begin = offset;
-    while (begin > 0 && body[begin - 1] != '\n' && body[begin - 1] != '\r')
-        --begin;
-    std::size_t end = body.find_first_of("\r\n", offset);
-    if (end == std::string::npos)
-        end = body.size();
-    if (offset - begin > kSide)
-        begin = offset - kSide;
-    if (end - offset > kSide)
-        end = offset + kSide;
+    std::size_t lineBegin = offset;
+    while (lineBegin > 0 && body[lineBegin - 1] != '\n' && body[lineBegin - 1] != '\r')
+        --lineBegin;
+    std::size_t lineEnd = body.find_first_of("\r\n", offset);
+    if (lineEnd == std::string::npos)
+        lineEnd = body.size();
+    std::size_t begin = offset - lineBegin > kSide ? offset - kSide : lineBegin;
+    std::size_t end = lineEnd - offset > kSide ? offset + kSide : lineEnd;
     // Keep whole UTF-8 characters.
     while (begin < end && (static_cast<unsigned char>(body[begin]) & 0xC0) == 0x80)
         ++begin;
     while (end < body.size() && end > begin &&
            (static_cast<unsigned char>(body[end]) & 0xC0) == 0x80)
         --end;
-    return body.substr(begin, end - begin);
+    if (mask.Empty())
+        return body.substr(begin, end - begin);
+    // Look for passwords a little beyond both cuts, so that one the cut would split is found.
+    const std::size_t reach = mask.LongestForm();
+    const std::size_t windowBegin = begin - lineBegin > reach ? begin - reach : lineBegin;
+    const std::size_t windowEnd = lineEnd - end > reach ? end + reach : lineEnd;
+    const std::string_view window(body.data() + windowBegin, windowEnd - windowBegin);
+    std::string shown;
+    std::size_t from = begin;
+    for (const auto& [first, last] : mask.Find(window)) {
+        const std::size_t b = windowBegin + first;
+        const std::size_t e = windowBegin + last;
+        if (e <= begin || b >= end)
+            continue; // outside the part shown
+        if (b > from)
+            shown.append(body, from, b - from);
+        shown.append(TSecretMask::kMask);
+        from = e;
+    }
+    if (end > from)
+        shown.append(body, from, end - from);
+    return shown;
 }
 
 bool IsPlainPath(std::string_view path) {
@@ -188,6 +234,23 @@ bool Collect(pugi::xml_node node, std::string_view path, bool first,
         }
     }
     return false;
+}
+
+// Hands the elements at a plain path to `visit` in document order.
+void Visit(pugi::xml_node node, std::string_view path,
+           const std::function<void(pugi::xml_node)>& visit) {
+    const std::size_t slash = path.find('/');
+    const std::string_view name = path.substr(0, slash);
+    const std::string_view rest =
+        slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element || !NameIs(child, name))
+            continue;
+        if (rest.empty())
+            visit(child);
+        else
+            Visit(child, rest, visit);
+    }
 }
 
 // The first element at a plain path in document order, without collecting the others.
@@ -254,36 +317,43 @@ std::string TTarvRequester::ComposeBody(std::string_view query) {
 }
 
 std::string TTarvRequester::SlowExchangeQuestion() const {
-    return "Server at \"" + ModuleURL +
+    return "Server at \"" + MaskSentPasswords(ModuleURL) +
            "\" is too slow or probably mulfunctioning. Do you want to Abort?\u200E";
 }
 
 bool TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
-    std::string answer;
     {
         std::lock_guard<std::recursive_mutex> guard(Lock);
-        THttpExchange exchange(ModuleURL, body);
-        long pauses = 0;
-        int counter = 0;
-        for (;;) {
-            if (exchange.Completed())
-                break;
-            if (counter >= pauseCount_) {
-                counter = 0;
-                if (ShowMessageDialog(SlowExchangeQuestion(), TMsgDlgType::mtCustom,
-                                      {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo}) == TMsgDlgBtn::mbYes) {
-                    lastExchangePauses_ = pauses;
-                    return false; // the exchange is abandoned as it is freed
+        std::string answer;
+        {
+            THttpExchange exchange(ModuleURL, body);
+            long pauses = 0;
+            int counter = 0;
+            for (;;) {
+                if (exchange.Completed())
+                    break;
+                if (counter >= pauseCount_) {
+                    counter = 0;
+                    if (ShowMessageDialog(SlowExchangeQuestion(), TMsgDlgType::mtCustom,
+                                          {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo}) ==
+                        TMsgDlgBtn::mbYes) {
+                        lastExchangePauses_ = pauses;
+                        return false; // the exchange is abandoned as it is freed
+                    }
                 }
+                exchange.Pause(pauseMilliseconds_);
+                if (processEvents_)
+                    processEvents_();
+                ++counter;
+                ++pauses;
             }
-            exchange.Pause(pauseMilliseconds_);
-            if (processEvents_)
-                processEvents_();
-            ++counter;
-            ++pauses;
+            lastExchangePauses_ = pauses;
+            if (exchange.OutOfMemory())
+                throw std::bad_alloc();
+            answer = exchange.TakeBody();
         }
-        lastExchangePauses_ = pauses;
-        answer = exchange.Body();
+        // The raw answer is kept beside the parser's own copy only until the parse is over: the
+        // parse-error box quotes it.
         if (LoadAnswer(answer))
             return true;
     }
@@ -305,23 +375,29 @@ bool TTarvRequester::LoadAnswer(const std::string& body) {
     if (result) {
         lastParseError_.ErrorCode = static_cast<int>(pugi::status_no_document_element);
         lastParseError_.Reason = "No document element found";
+    } else if (result.status == pugi::status_out_of_memory) {
+        ReplyDoc.reset();
+        throw std::bad_alloc();
     } else {
         lastParseError_.ErrorCode = static_cast<int>(result.status);
         lastParseError_.Reason = result.description();
-        lastParseError_.SrcText =
-            SourceLineAt(body, result.offset < 0 ? 0 : static_cast<std::size_t>(result.offset));
+        lastParseError_.SrcText = SourceLineAt(
+            body, result.offset < 0 ? 0 : static_cast<std::size_t>(result.offset), sentPasswords_);
     }
     ReplyDoc.reset();
     return false;
 }
 
-int TTarvRequester::Request(std::string_view query, bool showParseErrors) {
+int TTarvRequester::Request(std::string_view query, bool showParseErrors,
+                            const std::vector<std::string>& passwords) {
+    for (const std::string& password : passwords)
+        sentPasswords_.Add(password);
     if (!PostQuery(ComposeBody(query), showParseErrors))
         return 1;
     const std::int32_t number = ReadNodeInt(Root(), "_ERRNUM");
     if (number == 0)
         return 0;
-    std::string text = ReadNodeText(Root(), "_ERRSTR");
+    std::string text = MaskSentPasswords(ReadNodeText(Root(), "_ERRSTR"));
     if (text.empty())
         text = "Error String not returned from server!";
     ShowMessageDialog("Error Number " + std::to_string(number) + "\r" + text, TMsgDlgType::mtCustom,
@@ -329,10 +405,25 @@ int TTarvRequester::Request(std::string_view query, bool showParseErrors) {
     return number;
 }
 
-int TTarvRequester::RequestQuiet(std::string_view query) {
+int TTarvRequester::RequestQuiet(std::string_view query,
+                                 const std::vector<std::string>& passwords) {
+    for (const std::string& password : passwords)
+        sentPasswords_.Add(password);
     if (!PostQuery(ComposeBody(query), false))
         return 1;
     return ReadNodeInt(Root(), "_ERRNUM");
+}
+
+void TTarvRequester::ForEachNode(pugi::xml_node node, std::string_view path,
+                                 const std::function<void(pugi::xml_node)>& visit) {
+    if (!node)
+        return;
+    if (!IsPlainPath(path)) {
+        for (const pugi::xml_node& n : SelectNodes(node, path))
+            visit(n);
+        return;
+    }
+    Visit(node, path, visit);
 }
 
 std::vector<pugi::xml_node> TTarvRequester::SelectNodes(pugi::xml_node node,

@@ -5,6 +5,8 @@
 // keeps the interface alive: it pauses at most 100 ms at a time, runs the pending interface
 // events between pauses, and after every 600 pauses asks whether to abandon the exchange.
 
+#include "SecretMask.h"
+
 #include <pugixml.hpp>
 
 #include <cstdint>
@@ -52,9 +54,19 @@ public:
     bool PostQuery(const std::string& body, bool showParseErrors);
 
     // 0 on success, the broker's error number after showing it, 1 for no usable answer.
-    int Request(std::string_view query, bool showParseErrors = false);
+    // `passwords` are the passwords the query carries: they are remembered as sent before the
+    // query goes out (see MaskSentPasswords).
+    int Request(std::string_view query, bool showParseErrors = false,
+                const std::vector<std::string>& passwords = {});
     // The same without any message of its own (the slow-exchange question is still asked).
-    int RequestQuiet(std::string_view query);
+    int RequestQuiet(std::string_view query, const std::vector<std::string>& passwords = {});
+
+    // The text with every password sent so far by this requester masked, in any form a broker
+    // could echo it in. Every text from an answer that is shown to the user goes through it.
+    std::string MaskSentPasswords(std::string_view text) const {
+        return sentPasswords_.Apply(text);
+    }
+    const TSecretMask& SentPasswords() const { return sentPasswords_; }
 
     // The reply's root element (null when there is none).
     pugi::xml_node Root() const { return ReplyDoc.document_element(); }
@@ -62,6 +74,10 @@ public:
     // The elements at `path` below `node`, in document order. A path is names joined by "/",
     // relative to the node; anything else is evaluated as an XPath expression.
     static std::vector<pugi::xml_node> SelectNodes(pugi::xml_node node, std::string_view path);
+    // The same elements handed to `visit` one at a time, without a list of them all (for a plain
+    // path; an XPath expression is evaluated whole first).
+    static void ForEachNode(pugi::xml_node node, std::string_view path,
+                            const std::function<void(pugi::xml_node)>& visit);
     // The first element at `path` below `node` (null when there is none).
     static pugi::xml_node SelectSingleNode(pugi::xml_node node, std::string_view path);
     // The concatenated text of the element and its descendants.
@@ -82,6 +98,8 @@ public:
 
     // The parse-error box text: four lines separated by a carriage return.
     static std::string ParseErrorText(const TXmlParseError& error);
+    // The error of the last answer that was not well-formed; its source line has the passwords
+    // sent masked.
     const TXmlParseError& LastParseError() const { return lastParseError_; }
 
     // The slow-exchange question for the current module URL.
@@ -105,7 +123,11 @@ public:
     // The pauses the last exchange took (whether or not they ran their full length).
     long LastExchangePauses() const { return lastExchangePauses_; }
 
+    // Forgets the passwords sent (for tests).
+    void ForgetSentPasswordsForTesting() { sentPasswords_.Clear(); }
+
 private:
+    // Parses the answer into ReplyDoc; throws std::bad_alloc when the parser runs out of memory.
     bool LoadAnswer(const std::string& body);
 
     std::function<void()> processEvents_;
@@ -114,6 +136,7 @@ private:
     int pauseMilliseconds_ = kDefaultPauseMilliseconds;
     long lastExchangePauses_ = 0;
     TXmlParseError lastParseError_;
+    TSecretMask sentPasswords_;
 };
 
 // The process's one requester.

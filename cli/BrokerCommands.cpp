@@ -1,16 +1,18 @@
 #include "BrokerCommands.h"
 
 #include "CliOutput.h"
+#include "SecretFiles.h"
 
 #include "BrokerText.h"
+#include "HTTPSessions.h"
 #include "HttpLogin.h"
+#include "MessageDialogs.h"
 #include "TarvRequester.h"
 #include "Win1256.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <memory>
 
@@ -21,6 +23,150 @@ struct TLogoutOptions {
     std::int32_t UserId = 0;
     std::string Server;
     std::string User;
+};
+
+// Every text printed by a broker command passes here first: a password the command sent that a
+// broker echoes back is masked.
+std::string Masked(std::string_view text) {
+    return Requester.MaskSentPasswords(text);
+}
+
+// A text for a line of its own (not a table cell): masked, control characters escaped.
+std::string Shown(std::string_view text) {
+    return EscapeControls(Masked(text));
+}
+
+// JSON values. Texts are masked; JSON escapes the C0 controls itself, and DEL and the C1
+// controls (which a terminal may still act on) are written as \u escapes too.
+std::string JsonText(std::string_view text) {
+    const std::string json =
+        nlohmann::json(Masked(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string out;
+    out.reserve(json.size());
+    static const char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto b = static_cast<unsigned char>(json[i]);
+        unsigned control = 0x100; // none
+        if (b == 0x7F)
+            control = b;
+        else if (b == 0xC2 && i + 1 < json.size() &&
+                 static_cast<unsigned char>(json[i + 1]) >= 0x80 &&
+                 static_cast<unsigned char>(json[i + 1]) <= 0x9F)
+            control = static_cast<unsigned char>(json[++i]);
+        if (control == 0x100) {
+            out.push_back(json[i]);
+            continue;
+        }
+        out += "\\u00";
+        out.push_back(kHex[control >> 4]);
+        out.push_back(kHex[control & 0xF]);
+    }
+    return out;
+}
+
+std::string JsonNumber(double value) {
+    return nlohmann::json(value).dump();
+}
+
+// One JSON object written as text, in the layout PrintJson gives (two blanks per level), at
+// `indent` blanks, with the members in the order they are added.
+class TJsonObject {
+public:
+    explicit TJsonObject(std::size_t indent) : indent_(indent) {}
+    TJsonObject& Member(std::string_view key, const std::string& json) {
+        text_ += first_ ? "{\n" : ",\n";
+        first_ = false;
+        text_.append(indent_ + 2, ' ');
+        text_ += '"';
+        text_ += key;
+        text_ += "\": ";
+        text_ += json;
+        return *this;
+    }
+    TJsonObject& Text(std::string_view key, std::string_view text) {
+        return Member(key, JsonText(text));
+    }
+    TJsonObject& Int(std::string_view key, std::int64_t value) {
+        return Member(key, std::to_string(value));
+    }
+    // Ends the object and hands its text over.
+    std::string Close() {
+        if (first_)
+            return "{}";
+        text_ += '\n';
+        text_.append(indent_, ' ');
+        text_ += '}';
+        return std::move(text_);
+    }
+
+private:
+    std::size_t indent_;
+    std::string text_;
+    bool first_ = true;
+};
+
+// A JSON list written one element at a time, at `indent` blanks.
+class TJsonList {
+public:
+    explicit TJsonList(std::size_t indent) : indent_(indent) {}
+    // The text that comes before the element.
+    std::string Next() {
+        std::string text = first_ ? "[\n" : ",\n";
+        first_ = false;
+        text.append(indent_ + 2, ' ');
+        return text;
+    }
+    std::string Close() const {
+        if (first_)
+            return "[]";
+        return "\n" + std::string(indent_, ' ') + "]";
+    }
+
+private:
+    std::size_t indent_;
+    bool first_ = true;
+};
+
+// An aligned table written one row at a time, in PrintTable's layout: a first pass over the
+// rows measures the columns, a second writes them. Cells are masked and escaped.
+class TStreamedTable {
+public:
+    explicit TStreamedTable(std::vector<std::string> header) : header_(std::move(header)) {
+        Measure(header_);
+    }
+    void Measure(const std::vector<std::string>& cells) {
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (widths_.size() <= i)
+                widths_.push_back(0);
+            // The last column is not padded, so its width is never needed.
+            if (i + 1 < cells.size())
+                widths_[i] = std::max(widths_[i], Utf8Length(Cell(cells[i])));
+        }
+    }
+    void WriteHeader() const { Write(header_); }
+    void Write(const std::vector<std::string>& cells) const {
+        std::string line;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const std::string cell = Cell(cells[i]);
+            line += cell;
+            if (i + 1 < cells.size()) {
+                const std::size_t length = Utf8Length(cell);
+                if (length < widths_[i])
+                    line.append(widths_[i] - length, ' ');
+                line += "  ";
+            }
+        }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        line.push_back('\n');
+        Out(line);
+    }
+
+private:
+    static std::string Cell(const std::string& text) { return EscapeControls(Masked(text)); }
+
+    std::vector<std::string> header_;
+    std::vector<std::size_t> widths_;
 };
 
 // The server rows of the login dialog as the command line fills them: a row is ticked when
@@ -71,26 +217,33 @@ bool PrepareURL(TCliContext& ctx, std::string& urlText) {
 std::optional<std::vector<TServerCredential>> GatherCredentials(TCliContext& ctx) {
     std::vector<TServerCredential> list;
     if (!ctx.CredentialsFile.empty()) {
-        std::ifstream in(ctx.CredentialsFile);
-        if (!in) {
-            WriteMessage("The credentials file " + ctx.CredentialsFile + " cannot be read.");
+        const TSecretFileRead read =
+            ReadSecretFile(ctx.CredentialsFile, kCredentialsFileLimit, false, kSecretFileWait);
+        if (read.Status != TSecretFileStatus::Read) {
+            WriteMessage(SecretFileMessage("credentials file", ctx.CredentialsFile, read.Status,
+                                           kCredentialsFileLimit, false, kSecretFileWait));
             return std::nullopt;
         }
-        std::string line;
+        const std::string_view text = read.Text;
         int number = 0;
-        while (std::getline(in, line)) {
+        for (std::size_t from = 0; from < text.size();) {
+            std::size_t end = text.find('\n', from);
+            if (end == std::string_view::npos)
+                end = text.size();
+            std::string_view line = text.substr(from, end - from);
+            from = end + 1;
             ++number;
             if (!line.empty() && line.back() == '\r')
-                line.pop_back();
+                line.remove_suffix(1);
             if (line.empty())
                 continue;
             const std::size_t tab = line.find('\t');
-            if (tab == std::string::npos || tab == 0) {
+            if (tab == std::string_view::npos || tab == 0) {
                 WriteMessage("Line " + std::to_string(number) + " of the credentials file " +
                              ctx.CredentialsFile + " is not NAME<TAB>PASSWORD.");
                 return std::nullopt;
             }
-            list.push_back({line.substr(0, tab), line.substr(tab + 1)});
+            list.push_back({std::string(line.substr(0, tab)), std::string(line.substr(tab + 1))});
         }
     }
     for (const std::string& server : ctx.Servers)
@@ -112,30 +265,52 @@ std::optional<std::vector<TServerCredential>> RequireCredentials(TCliContext& ct
     return list;
 }
 
+// The server list, printed one server at a time straight from the reply. A broker that lists no
+// server gives an empty list (and the login dialog's notice on standard error).
 void RunServers(TCliContext& ctx) {
     std::string urlText;
     if (!PrepareURL(ctx, urlText))
         return;
-    TSessionList sessions;
-    TCommandLineRows rows({});
-    THTTPLoginLogic login(sessions, rows);
-    rows.Attach(login.ServerRows);
-    if (!login.Connect(urlText)) {
+    if (Requester.Request(kServerListQuery, false) != 0) {
+        WriteMessage("Broker not found, check the URL.");
         ctx.ExitCode = kExitFailure;
         return;
     }
+    const pugi::xml_node root = Requester.Root();
+    std::size_t count = 0;
     if (ctx.Json) {
-        nlohmann::json servers = nlohmann::json::array();
-        for (const TBrokerServer& s : login.ServerRows)
-            servers.push_back({{"name", s.ServerName}, {"center_name", s.ECenterName}});
-        PrintJson({{"module_url", Requester.ModuleURL}, {"servers", servers}});
-        return;
+        std::string text =
+            "{\n  \"module_url\": " + JsonText(Requester.ModuleURL) + ",\n  \"servers\": ";
+        TJsonList list(2);
+        VisitServerElements(root, [&](const std::string& name, const std::string& center) {
+            ++count;
+            const TBrokerServer row = ServerRowOf(name, center);
+            text += list.Next();
+            text += TJsonObject(4)
+                        .Text("name", row.ServerName)
+                        .Text("center_name", row.ECenterName)
+                        .Close();
+            Out(text);
+            text.clear();
+        });
+        Out(text + list.Close() + "\n}\n");
+    } else {
+        TStreamedTable table({"NAME", "CENTER NAME"});
+        VisitServerElements(root, [&](const std::string& name, const std::string& center) {
+            ++count;
+            const TBrokerServer row = ServerRowOf(name, center);
+            table.Measure({row.ServerName, row.ECenterName});
+        });
+        Out("Servers at " + Shown(Requester.ModuleURL) + "\n");
+        table.WriteHeader();
+        VisitServerElements(root, [&](const std::string& name, const std::string& center) {
+            const TBrokerServer row = ServerRowOf(name, center);
+            table.Write({row.ServerName, row.ECenterName});
+        });
     }
-    std::cout << "Servers at " << Requester.ModuleURL << '\n';
-    std::vector<std::vector<std::string>> table{{"NAME", "CENTER NAME"}};
-    for (const TBrokerServer& s : login.ServerRows)
-        table.push_back({s.ServerName, s.ECenterName});
-    PrintTable(table);
+    if (count == 0)
+        ShowMessageDialog("No server is avail through this broker.", TMsgDlgType::mtInformation,
+                          {TMsgDlgBtn::mbOK});
 }
 
 void RunCheck(TCliContext& ctx) {
@@ -145,23 +320,83 @@ void RunCheck(TCliContext& ctx) {
     const auto credentials = RequireCredentials(ctx);
     if (!credentials)
         return;
-    nlohmann::json results = nlohmann::json::array();
-    std::vector<std::vector<std::string>> table{{"SERVER", "PASSWORD"}};
+    // Every password is checked (and so known as sent) before anything is printed, so that a
+    // server name that spells one is masked in every line alike.
+    std::vector<bool> valid;
+    valid.reserve(credentials->size());
+    for (const TServerCredential& c : *credentials)
+        valid.push_back(CheckServerPassword(c.ServerName, c.Password));
     bool allValid = true;
-    for (const TServerCredential& c : *credentials) {
-        const bool valid = CheckServerPassword(c.ServerName, c.Password);
-        allValid = allValid && valid;
-        const std::string name = CutText(c.ServerName, 60);
-        results.push_back({{"server", name}, {"valid", valid}});
-        table.push_back({name, valid ? "valid" : "invalid"});
+    if (ctx.Json) {
+        std::string text = "{\n  \"results\": ";
+        TJsonList list(2);
+        for (std::size_t i = 0; i < credentials->size(); ++i) {
+            allValid = allValid && valid[i];
+            text += list.Next();
+            text += TJsonObject(4)
+                        .Text("server", CutText((*credentials)[i].ServerName, 60))
+                        .Member("valid", valid[i] ? "true" : "false")
+                        .Close();
+            Out(text);
+            text.clear();
+        }
+        Out(text + list.Close() + "\n}\n");
+    } else {
+        TStreamedTable table({"SERVER", "PASSWORD"});
+        for (const TServerCredential& c : *credentials)
+            table.Measure({CutText(c.ServerName, 60), "invalid"});
+        table.WriteHeader();
+        for (std::size_t i = 0; i < credentials->size(); ++i) {
+            allValid = allValid && valid[i];
+            table.Write(
+                {CutText((*credentials)[i].ServerName, 60), valid[i] ? "valid" : "invalid"});
+        }
     }
-    if (ctx.Json)
-        PrintJson({{"results", results}});
-    else
-        PrintTable(table);
     ctx.ExitCode = allValid ? kExitSuccess : kExitFailure;
 }
 
+std::string SessionJson(pugi::xml_node session) {
+    const THTTPSessionRow row = ReadSessionRow(session, false);
+    TJsonObject object(4);
+    object.Int("session_id", row.SessionId)
+        .Int("server_idx", row.ServerIdx)
+        .Text("server_name", row.ServerName)
+        .Text("center_name", row.ECenterName)
+        .Int("user_id", row.UserId)
+        .Text("user_name", row.UserName)
+        .Int("kind", row.KindNumber)
+        .Text("kind_text", row.Kind)
+        .Member("last_access", JsonNumber(row.LastAccessTime))
+        .Text("last_access_text", LastAccessTimeText(row.LastAccessTime));
+    std::string resources;
+    TJsonList list(6);
+    ForEachResourceRow(session, [&resources, &list](const TDBResourceRow& r) {
+        resources += list.Next();
+        resources += TJsonObject(8)
+                         .Int("db_id", r.DBId)
+                         .Text("db_name", r.DBName)
+                         .Int("app_file_id", r.AppFileId)
+                         .Int("app_file_handle", r.AppFileHandle)
+                         .Int("edit_file_id", r.EditFileId)
+                         .Int("edit_file_handle", r.EditFileHandle)
+                         .Close();
+    });
+    resources += list.Close();
+    return object.Member("resources", resources).Close();
+}
+
+std::vector<std::string> SessionCells(const THTTPSessionRow& row, std::size_t resources) {
+    return {
+        std::to_string(row.SessionId),          ServerUserName(row),      row.Kind, row.ECenterName,
+        LastAccessTimeText(row.LastAccessTime), std::to_string(resources)};
+}
+
+std::vector<std::string> ResourceCells(const TDBResourceRow& r) {
+    return {std::to_string(r.DBId), r.DBName, std::to_string(r.AppFileId),
+            std::to_string(r.EditFileId)};
+}
+
+// The session list, printed one session (and one resource) at a time straight from the reply.
 void RunSessions(TCliContext& ctx) {
     std::string urlText;
     if (!PrepareURL(ctx, urlText))
@@ -169,41 +404,52 @@ void RunSessions(TCliContext& ctx) {
     const auto credentials = RequireCredentials(ctx);
     if (!credentials)
         return;
-    TSessionList sessions;
+    TSessionList servers;
     for (const TServerCredential& c : *credentials)
-        sessions.AddServer(c.ServerName, c.Password);
-    if (!sessions.RefreshSessions()) {
+        servers.AddServer(c.ServerName, c.Password);
+    if (!RequestSessionList(servers.Credentials)) {
         ctx.ExitCode = kExitFailure;
         return;
     }
+    const pugi::xml_node root = Requester.Root();
     if (ctx.Json) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const THTTPSessionRow& row : sessions.Sessions)
-            list.push_back(SessionRowJson(row));
-        PrintJson({{"sessions", list}});
+        std::string text = "{\n  \"sessions\": ";
+        TJsonList list(2);
+        ForEachSessionElement(root, [&text, &list](pugi::xml_node session) {
+            text += list.Next();
+            text += SessionJson(session);
+            Out(text);
+            text.clear();
+        });
+        Out(text + list.Close() + "\n}\n");
         return;
     }
-    std::cout << "Number of Sessions: " << sessions.SessionCountText() << '\n';
-    std::vector<std::vector<std::string>> table{
-        {"SESSION", "USER NAME", "KIND", "CENTER NAME", "LAST REQUEST TIME", "RESOURCES"}};
-    for (const THTTPSessionRow& row : sessions.Sessions) {
-        table.push_back({std::to_string(row.SessionId), ServerUserName(row), row.Kind,
-                         row.ECenterName, LastAccessTimeText(row.LastAccessTime),
-                         std::to_string(row.DBResourceList.size())});
-    }
-    PrintTable(table);
-    for (const THTTPSessionRow& row : sessions.Sessions) {
-        if (row.DBResourceList.empty())
-            continue;
-        std::cout << "\nSession " << row.SessionId << " (" << ServerUserName(row)
-                  << "): Database Active Resource List\n";
-        std::vector<std::vector<std::string>> resources{
-            {"DB ID", "Database Name", "Append File ID", "Edit File ID"}};
-        for (const TDBResourceRow& r : row.DBResourceList)
-            resources.push_back({std::to_string(r.DBId), r.DBName, std::to_string(r.AppFileId),
-                                 std::to_string(r.EditFileId)});
-        PrintTable(resources);
-    }
+    TStreamedTable table(
+        {"SESSION", "USER NAME", "KIND", "CENTER NAME", "LAST REQUEST TIME", "RESOURCES"});
+    std::size_t count = 0;
+    ForEachSessionElement(root, [&table, &count](pugi::xml_node session) {
+        ++count;
+        table.Measure(SessionCells(ReadSessionRow(session, false), ResourceCount(session)));
+    });
+    Out("Number of Sessions: " + std::to_string(count) + "\n");
+    table.WriteHeader();
+    ForEachSessionElement(root, [&table](pugi::xml_node session) {
+        table.Write(SessionCells(ReadSessionRow(session, false), ResourceCount(session)));
+    });
+    ForEachSessionElement(root, [](pugi::xml_node session) {
+        if (ResourceCount(session) == 0)
+            return;
+        const THTTPSessionRow row = ReadSessionRow(session, false);
+        Out("\nSession " + std::to_string(row.SessionId) + " (" + Shown(ServerUserName(row)) +
+            "): Database Active Resource List\n");
+        TStreamedTable resources({"DB ID", "Database Name", "Append File ID", "Edit File ID"});
+        ForEachResourceRow(session, [&resources](const TDBResourceRow& r) {
+            resources.Measure(ResourceCells(r));
+        });
+        resources.WriteHeader();
+        ForEachResourceRow(
+            session, [&resources](const TDBResourceRow& r) { resources.Write(ResourceCells(r)); });
+    });
 }
 
 void RunLogout(TCliContext& ctx, const TLogoutOptions& options) {
@@ -243,28 +489,6 @@ void RunReload(TCliContext& ctx) {
 }
 
 } // namespace
-
-nlohmann::json SessionRowJson(const THTTPSessionRow& row) {
-    nlohmann::json resources = nlohmann::json::array();
-    for (const TDBResourceRow& r : row.DBResourceList)
-        resources.push_back({{"db_id", r.DBId},
-                             {"db_name", r.DBName},
-                             {"app_file_id", r.AppFileId},
-                             {"app_file_handle", r.AppFileHandle},
-                             {"edit_file_id", r.EditFileId},
-                             {"edit_file_handle", r.EditFileHandle}});
-    return {{"session_id", row.SessionId},
-            {"server_idx", row.ServerIdx},
-            {"server_name", row.ServerName},
-            {"center_name", row.ECenterName},
-            {"user_id", row.UserId},
-            {"user_name", row.UserName},
-            {"kind", row.KindNumber},
-            {"kind_text", row.Kind},
-            {"last_access", row.LastAccessTime},
-            {"last_access_text", LastAccessTimeText(row.LastAccessTime)},
-            {"resources", resources}};
-}
 
 void AddBrokerCommands(CLI::App& app, TCliContext& ctx) {
     CLI::App* broker = app.add_subcommand("broker", "administer an HTTP broker (needs --url)");

@@ -5,15 +5,8 @@
 
 #include "CliContext.h"
 
-#include "HTTPSessions.h"
-
-#include <nlohmann/json.hpp>
-
 namespace CLI {
 class App;
 }
 
 void AddBrokerCommands(CLI::App& app, TCliContext& ctx);
-
-// The JSON form of one session row, as `broker sessions --json` prints it.
-nlohmann::json SessionRowJson(const THTTPSessionRow& row);

@@ -4,6 +4,7 @@
 #include "IdPermutation.h"
 #include "MessageDialogs.h"
 #include "Win1256.h"
+#include "SecretFiles.h"
 
 #include <CLI/CLI.hpp>
 
@@ -69,10 +70,16 @@ const std::string& TCliContext::Password() {
     if (password_)
         return *password_;
     if (!PasswordFile.empty()) {
-        std::ifstream in(PasswordFile);
-        if (!in)
-            WriteMessage("The password file " + PasswordFile + " cannot be read.");
-        password_ = in ? FirstLineOf(in) : std::string();
+        // Read with a bound on its size and on the wait; a file that cannot give the password
+        // makes the command line invalid: the command stops here, before anything is sent.
+        TSecretFileRead read =
+            ReadSecretFile(PasswordFile, kPasswordLineLimit, true, kSecretFileWait);
+        if (read.Status != TSecretFileStatus::Read) {
+            WriteMessage(SecretFileMessage("password file", PasswordFile, read.Status,
+                                           kPasswordLineLimit, true, kSecretFileWait));
+            throw CLI::RuntimeError(kExitUsage);
+        }
+        password_ = std::move(read.Text);
     } else if (const char* env = std::getenv("ZEPHRAN_PASSWORD")) {
         password_ = std::string(env);
     } else if (::isatty(STDIN_FILENO) != 0) {

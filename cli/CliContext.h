@@ -39,7 +39,10 @@ struct TCliContext {
 
     // The administrator password: the first line of --password-file, else the environment
     // variable ZEPHRAN_PASSWORD, else asked for without echo when standard input is a
-    // terminal, else empty. Resolved on first use; never printed.
+    // terminal, else empty. Resolved on first use; never printed. A password file that cannot
+    // be read, whose first line is longer than 64 KiB, or that does not arrive in time is
+    // reported and ends the command as an invalid command line (CLI::RuntimeError with exit
+    // status 2, thrown out of the command's callback).
     const std::string& Password();
 
     // For tests and callers that already hold the password.

@@ -139,13 +139,15 @@ private:
     int port_ = 0;
 };
 
+// Runs zephran-admin; its standard output goes to `stdoutPath` when one is given (and is then
+// not read back).
 TRun RunAdmin(const fs::path& home, std::vector<std::string> args,
-              const std::vector<std::string>& extraEnv = {}) {
+              const std::vector<std::string>& extraEnv = {}, const std::string& stdoutPath = {}) {
     args.insert(args.begin(), kBin + "/zephran-admin");
     auto argv = Pointers(args);
     std::vector<std::string> env = ChildEnvironment(home, extraEnv);
     auto envp = Pointers(env);
-    const fs::path out = home / "stdout.txt";
+    const fs::path out = stdoutPath.empty() ? home / "stdout.txt" : fs::path(stdoutPath);
     const fs::path err = home / "stderr.txt";
     const std::string outPath = out.string();
     const std::string errPath = err.string();
@@ -165,7 +167,8 @@ TRun RunAdmin(const fs::path& home, std::vector<std::string> args,
     int status = 0;
     ::waitpid(pid, &status, 0);
     run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFile(out);
+    if (stdoutPath.empty())
+        run.out = ReadFile(out);
     run.err = ReadFile(err);
     return run;
 }
@@ -195,6 +198,16 @@ protected:
     }
     TRun Admin(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         return RunAdmin(dir.Path(), std::move(args), env);
+    }
+    // Sets the reference broker's behaviours.
+    void Behave(const char* behaviours) {
+        httplib::Client client("127.0.0.1", broker.Port());
+        auto res = client.Post("/_test/behaviours", behaviours, "application/json");
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200);
+    }
+    std::string ModuleURL() const {
+        return "HTTP://127.0.0.1:" + std::to_string(broker.Port()) + "/SCRIPTS/ZephWebMain.DLL";
     }
     std::string Tsv(const char* name) const { return (dir.Path() / name).string(); }
 
@@ -425,6 +438,125 @@ TEST_F(AdminBrokerTest, BadAnswersFailClearly) {
     EXPECT_EQ(doc["sessions"][0]["session_id"], 0);
     EXPECT_EQ(doc["sessions"][0]["kind_text"], "Search");
     EXPECT_EQ(doc["sessions"][0]["last_access_text"], "1899/12/30");
+}
+
+TEST_F(AdminBrokerTest, EmptyListsAreStillOneDocument) {
+    Behave(R"([{"query": "GetServerList", "answer": "no-data"},
+               {"query": "GetSessionList", "answer": "no-data"}])");
+    WriteFile(dir.Path() / "blank.tsv", "\n\r\n\n");
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int exit;
+        std::string out; // as printed; for --json, the document it parses to
+        std::string err;
+    } cases[] = {
+        {"servers, JSON",
+         {"--json", "broker", "servers", "--url", broker.URL()},
+         0,
+         R"({"module_url": ")" + ModuleURL() + R"(", "servers": []})",
+         "No server is avail through this broker.\n"},
+        {"servers, table",
+         {"broker", "servers", "--url", broker.URL()},
+         0,
+         "Servers at " + ModuleURL() + "\nNAME  CENTER NAME\n",
+         "No server is avail through this broker.\n"},
+        {"sessions, JSON",
+         {"--json", "broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")},
+         0,
+         R"({"sessions": []})",
+         ""},
+        {"sessions, table",
+         {"broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")},
+         0,
+         "Number of Sessions: 0\n"
+         "SESSION  USER NAME  KIND  CENTER NAME  LAST REQUEST TIME  RESOURCES\n",
+         ""},
+        // No server to check is an invalid command line: nothing is printed.
+        {"check, JSON, no servers",
+         {"--json", "broker", "check", "--url", broker.URL(), "--credentials", Tsv("blank.tsv")},
+         2,
+         "",
+         "Name the servers with --server NAME or --credentials FILE.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TRun run = Admin(c.args);
+        EXPECT_EQ(run.exit, c.exit);
+        EXPECT_EQ(run.err, c.err);
+        const bool json = c.args.front() == "--json" && c.exit == 0;
+        if (json) {
+            ASSERT_TRUE(nlohmann::json::accept(run.out)) << run.out;
+            EXPECT_EQ(nlohmann::json::parse(run.out), nlohmann::json::parse(c.out));
+        } else {
+            EXPECT_EQ(run.out, c.out);
+        }
+    }
+}
+
+TEST_F(AdminBrokerTest, ListsAreWrittenOneRecordAtATimeInTheirUsualLayout) {
+    const TRun json = Admin(
+        {"--json", "broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")});
+    ASSERT_EQ(json.exit, 0) << json.err;
+    // Two blanks per level, members in the order of the command's description.
+    const std::string start = "{\n"
+                              "  \"sessions\": [\n"
+                              "    {\n"
+                              "      \"session_id\": 7,\n"
+                              "      \"server_idx\": 1,\n"
+                              "      \"server_name\": \"CENTRAL\",\n"
+                              "      \"center_name\": \"کتابخانه مرکزی\",\n"
+                              "      \"user_id\": 3,\n";
+    EXPECT_EQ(json.out.rfind(start, 0), 0u) << json.out;
+    EXPECT_NE(json.out.find("      \"resources\": [\n"
+                            "        {\n"
+                            "          \"db_id\": 1,\n"),
+              std::string::npos);
+    EXPECT_NE(json.out.find("      \"resources\": []\n    }"), std::string::npos);
+    const std::string end = "    }\n  ]\n}\n";
+    EXPECT_EQ(json.out.substr(json.out.size() - end.size()), end);
+
+    const TRun table =
+        Admin({"broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")});
+    ASSERT_EQ(table.exit, 0) << table.err;
+    EXPECT_EQ(table.out,
+              "Number of Sessions: 3\n"
+              "SESSION  USER NAME      KIND     CENTER NAME     LAST REQUEST TIME    RESOURCES\n"
+              "7        CENTRAL/reza   Edit     کتابخانه مرکزی  2003/01/01 12:00:00  2\n"
+              "8        CENTRAL/guest  Search   کتابخانه مرکزی  2003/01/01           0\n"
+              "9        ARCHIVE/sara   Unknown  R&D Archive     2003/01/02 18:00:00  0\n"
+              "\n"
+              "Session 7 (CENTRAL/reza): Database Active Resource List\n"
+              "DB ID  Database Name  Append File ID  Edit File ID\n"
+              "1      BOOKS          2               4\n"
+              "2      MAPS           0               0\n");
+
+    const TRun check = Admin({"broker", "check", "--url", broker.URL(), "--credentials",
+                              Tsv("all.tsv"), "--server", "ARCHIVE"},
+                             {"ZEPHRAN_PASSWORD=wrong"});
+    EXPECT_EQ(check.exit, 1);
+    EXPECT_EQ(check.out, "SERVER   PASSWORD\n"
+                         "CENTRAL  valid\n"
+                         "ARCHIVE  valid\n"
+                         "ARCHIVE  invalid\n");
+}
+
+TEST_F(AdminBrokerTest, OutputThatCannotBeWrittenFails) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"broker", "servers", "--url", broker.URL()},
+        {"--json", "broker", "servers", "--url", broker.URL()},
+        {"broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")},
+        {"--json", "broker", "sessions", "--url", broker.URL(), "--credentials", Tsv("all.tsv")},
+        {"broker", "check", "--url", broker.URL(), "--credentials", Tsv("all.tsv")},
+        {"--json", "broker", "check", "--url", broker.URL(), "--credentials", Tsv("all.tsv")},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[args.front() == "--json" ? 2 : 1] +
+                     (args.front() == "--json" ? " --json" : ""));
+        const TRun run = RunAdmin(dir.Path(), args, {}, "/dev/full");
+        EXPECT_EQ(run.exit, 1);
+        EXPECT_EQ(run.err, "Could not write the output: No space left on device\n");
+    }
 }
 
 TEST(TestBrokerProgram, RefusesABadFixture) {

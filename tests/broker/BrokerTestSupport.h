@@ -24,6 +24,7 @@ struct TRequesterGuard {
         Requester.SetProcessEventsHook({});
         Requester.SetActivateWindowHook({});
         Requester.ModuleURL.clear();
+        Requester.ForgetSentPasswordsForTesting();
     }
 };
 

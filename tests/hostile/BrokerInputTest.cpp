@@ -5,22 +5,50 @@
 #include "HTTPSessions.h"
 #include "HttpLogin.h"
 #include "MessagePresenters.h"
+#include "SecretMask.h"
 #include "TarvRequester.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
-// An HTTP peer on a free loopback port that answers every POST with the body a test set.
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizers reserve terabytes of address space and keep freed memory in quarantine: address
+// space limits and memory figures of the programs mean nothing under them.
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// An HTTP peer on a free loopback port that answers every POST with the body a test set, or
+// with what a function of the request body gives. Answers are streamed from memory.
 class TAnsweringBroker {
 public:
+    using TEcho = std::function<std::string(const std::string& body)>;
+
     TAnsweringBroker() {
-        server_.Post(".*", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(*answer_, "text/xml");
+        server_.Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            std::shared_ptr<const std::string> answer;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                answer = echo_ ? std::make_shared<const std::string>(echo_(req.body)) : answer_;
+            }
+            res.set_content_provider(
+                answer->size(), "text/xml",
+                [answer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    return sink.write(answer->data() + offset, length);
+                });
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
@@ -36,15 +64,78 @@ public:
     }
     // The answer to every request from now on (kept by the peer while it is served).
     void Answer(std::string body) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        echo_ = nullptr;
         answer_ = std::make_shared<const std::string>(std::move(body));
     }
+    // Answers from now on built from each request's body.
+    void Echo(TEcho echo) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        echo_ = std::move(echo);
+    }
+    // The broker URL for zephran-admin's --url.
+    std::string URL() const { return "127.0.0.1:" + std::to_string(port_) + "/scripts"; }
 
 private:
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;
+    std::mutex mutex_;
+    TEcho echo_;
     std::shared_ptr<const std::string> answer_ = std::make_shared<const std::string>();
 };
+
+struct TAdminRun {
+    int Exit = -1; // 128 + the signal's number when a signal ended it
+    std::string Out;
+    std::string Err;
+    long PeakKiB = 0; // ru_maxrss
+};
+
+// Runs zephran-admin with `args`, the password in the environment when one is given, and an
+// address-space limit when one is given; its peak resident memory is read from wait4.
+TAdminRun RunAdmin(const std::vector<std::string>& args, const std::string& password = {},
+                   rlim_t addressSpace = 0) {
+    const TTempFolder folder;
+    const std::string outPath = folder.Path() + "out";
+    const std::string errPath = folder.Path() + "err";
+    std::vector<std::string> storage = {std::string(ZEPHRAN_BIN_DIR) + "/zephran-admin"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (addressSpace != 0) {
+            const rlimit limit{addressSpace, addressSpace};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+            ::unsetenv(name);
+        if (password.empty())
+            ::unsetenv("ZEPHRAN_PASSWORD");
+        else
+            ::setenv("ZEPHRAN_PASSWORD", password.c_str(), 1);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    TAdminRun run;
+    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.PeakKiB = usage.ru_maxrss;
+    run.Out = ReadWholeFile(outPath);
+    run.Err = ReadWholeFile(errPath);
+    return run;
+}
 
 // The process's peak resident memory in bytes, and its reset to the current size.
 std::int64_t PeakResidentBytes() {
@@ -245,6 +336,193 @@ TEST_F(BrokerInputTest, HundredThousandSessions) {
     EXPECT_TRUE(sessions_.DelSessionActExecute());
     EXPECT_EQ(sessions_.Sessions.size(), 99999u);
     StillUsable();
+}
+
+std::string XmlEscaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string Envelope(const std::string& data) {
+    return "<r><_ERRNUM>0</_ERRNUM><_DATA>" + data + "</_DATA></r>";
+}
+
+// A broker that echoes the request, or lists texts with terminal control sequences: what
+// zephran-admin prints holds neither a password it sent (in any spelling) nor a raw control
+// character from the broker.
+TEST_F(BrokerInputTest, AdminPrintsNoEchoedPasswordAndNoRawControls) {
+    const std::string password = "Zq7#kP2v<x>&r=1";
+    const std::string esc = "\x1b[31mRED\x1b]0;title\x07\xc2\x9b"
+                            "2J";
+    const auto echoInSessions = [](const std::string& body) {
+        const std::string b = XmlEscaped(body);
+        return Envelope("<session><ssnid>1</ssnid><sname>" + b + "</sname><ecname>" + b +
+                        "</ecname><usrname>" + b + "</usrname><dbres><dbid>1</dbid><dbname>" + b +
+                        "</dbname></dbres></session>");
+    };
+    const auto echoInError = [](const std::string& body) {
+        return "<r><_ERRNUM>10</_ERRNUM><_ERRSTR>" + XmlEscaped(body) + "</_ERRSTR></r>";
+    };
+    const auto echoInPage = [](const std::string& body) {
+        return "<html><body>" + body + "<br></body></html>";
+    };
+    const auto controlsInSessions = [&esc](const std::string&) {
+        return Envelope("<session><ssnid>1</ssnid><sname>S" + esc + "</sname><usrname>U" + esc +
+                        "</usrname><ecname>C" + esc + "</ecname><dbres><dbname>D" + esc +
+                        "</dbname></dbres></session>");
+    };
+    const auto controlsInServers = [&esc](const std::string&) {
+        return Envelope("<srv><name>N" + esc + "</name><ecenter>E" + esc + "</ecenter></srv>");
+    };
+    const std::string url = broker_.URL();
+    const std::vector<std::string> sessions = {"broker", "sessions", "--url",
+                                               url,      "--server", "MAIN"};
+    auto json = [](std::vector<std::string> args) {
+        args.insert(args.begin(), "--json");
+        return args;
+    };
+    const struct {
+        const char* name;
+        TAnsweringBroker::TEcho answer;
+        std::vector<std::string> args;
+        int exit;
+        bool masked; // the mask shows where the password was
+    } cases[] = {
+        {"sessions echo the request, table", echoInSessions, sessions, 0, true},
+        {"sessions echo the request, JSON", echoInSessions, json(sessions), 0, true},
+        {"error text echoes the request", echoInError, sessions, 1, true},
+        {"HTML page echoes the request", echoInPage, sessions, 1, true},
+        {"check echoes the request",
+         echoInError,
+         {"broker", "check", "--url", url, "--server", "MAIN"},
+         1,
+         false},
+        {"control characters in sessions, table", controlsInSessions, sessions, 0, false},
+        {"control characters in sessions, JSON", controlsInSessions, json(sessions), 0, false},
+        {"control characters in servers, table",
+         controlsInServers,
+         {"broker", "servers", "--url", url},
+         0,
+         false},
+        {"control characters in servers, JSON", controlsInServers,
+         json({"broker", "servers", "--url", url}), 0, false},
+    };
+    TSecretMask secret;
+    secret.Add(password);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        broker_.Echo(c.answer);
+        const TAdminRun run = RunAdmin(c.args, password);
+        EXPECT_EQ(run.Exit, c.exit) << run.Err;
+        for (const std::string* text : {&run.Out, &run.Err}) {
+            EXPECT_EQ(secret.Apply(*text), *text) << "a password in: " << *text;
+        }
+        if (c.masked) {
+            EXPECT_NE((run.Out + run.Err).find(TSecretMask::kMask), std::string::npos)
+                << run.Out << run.Err;
+        }
+        // Standard output: no ESC, BEL or CSI from the broker; the table shows them escaped.
+        EXPECT_EQ(run.Out.find_first_of("\x1b\x07"), std::string::npos) << run.Out;
+        EXPECT_EQ(run.Out.find("\xc2\x9b"), std::string::npos) << run.Out;
+        if (std::string(c.name).find("control characters") != std::string::npos) {
+            const bool isJson = c.args.front() == "--json";
+            EXPECT_NE(run.Out.find(isJson ? "\\u001b[31mRED" : "\\x1b[31mRED"), std::string::npos)
+                << run.Out;
+        }
+    }
+}
+
+// The lists are printed one record at a time: the peak memory of zephran-admin stays within a
+// few times the broker's answer (the answer, the parser's copy and its nodes), where rows and
+// JSON trees of the whole list took hundreds of times the answer.
+TEST_F(BrokerInputTest, AdminMemoryStaysWithinAFewTimesTheAnswer) {
+    const auto emptySessions = [] {
+        std::string data;
+        while (data.size() < 4u * 1024 * 1024)
+            data += "<session/>";
+        return Envelope(data);
+    };
+    const auto servers = [] {
+        std::string data;
+        for (int i = 0; data.size() < 16u * 1024 * 1024; ++i)
+            data += "<srv><name>SERVER" + std::to_string(i) + "</name><ecenter>Centre of region " +
+                    std::to_string(i) + "</ecenter></srv>";
+        return Envelope(data);
+    };
+    const std::string url = broker_.URL();
+    const struct {
+        const char* name;
+        std::function<std::string()> answer;
+        std::vector<std::string> args;
+        double factor; // the peak allowed, in answers, beyond the program's own 64 MiB
+    } cases[] = {
+        // A "session" element of 10 bytes costs a parser node of 64.
+        {"empty sessions, JSON",
+         emptySessions,
+         {"--json", "broker", "sessions", "--url", url, "--server", "MAIN"},
+         12},
+        {"empty sessions, table",
+         emptySessions,
+         {"broker", "sessions", "--url", url, "--server", "MAIN"},
+         12},
+        {"servers, JSON", servers, {"--json", "broker", "servers", "--url", url}, 9},
+        {"servers, table", servers, {"broker", "servers", "--url", url}, 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The answer is held once, by the broker: the child's peak also counts this process's
+        // resident memory at the fork, so this process keeps it small.
+        std::string answer = c.answer();
+        const double answerMiB = static_cast<double>(answer.size()) / (1024 * 1024);
+        broker_.Answer(std::move(answer));
+        const TAdminRun run = RunAdmin(c.args, "pw");
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        const double peakMiB = static_cast<double>(run.PeakKiB) / 1024;
+        std::cout << c.name << ": answer " << answerMiB << " MiB, peak " << peakMiB << " MiB\n";
+        if (!kSanitized) {
+            EXPECT_LT(peakMiB, 64 + c.factor * answerMiB);
+        }
+    }
+}
+
+// An answer that cannot be held or parsed in the memory there is ends with "Out of Memory."
+// and exit status 1, never with an abort or a misleading parse error.
+TEST_F(BrokerInputTest, AdminOutOfMemoryEndsWithItsMessage) {
+    if (kSanitized)
+        GTEST_SKIP() << "address-space limits do not apply under the sanitizers";
+    std::string emptySessions;
+    while (emptySessions.size() < 40u * 1024 * 1024)
+        emptySessions += "<session/>";
+    const std::string url = broker_.URL();
+    const struct {
+        const char* name;
+        std::string answer;
+        rlim_t addressSpace;
+    } cases[] = {
+        {"the answer itself does not fit", Envelope(std::string(120u * 1024 * 1024, ' ')),
+         160u * 1024 * 1024},
+        {"the parsed document does not fit", Envelope(emptySessions), 300u * 1024 * 1024},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        broker_.Answer(c.answer);
+        const TAdminRun run =
+            RunAdmin({"--json", "broker", "sessions", "--url", url, "--server", "MAIN"}, "pw",
+                     c.addressSpace);
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_EQ(run.Err, "Out of Memory.\n");
+        EXPECT_EQ(run.Out, "");
+    }
 }
 
 } // namespace
