@@ -18,11 +18,9 @@
 namespace {
 
 constexpr TGridColumn<TDBRow> kDBColumns[] = {
-    {.Header = "ID",
-     .Display = [](const TDBRow& r) -> QVariant { return int{r.Id}; },
-     .Alignment = kGridNumberAlignment},
-    {.Header = "Database Name", .Display = [](const TDBRow& r) -> QVariant { return r.Name; }},
-    {.Header = "Staus", .Display = [](const TDBRow& r) -> QVariant { return r.Status; }},
+    {.Header = "ID", .Display = GridField<&TDBRow::Id>, .Alignment = kGridNumberAlignment},
+    {.Header = "Database Name", .Display = GridField<&TDBRow::Name>},
+    {.Header = "Staus", .Display = GridField<&TDBRow::Status>},
 };
 
 struct TDBColumn {
@@ -34,10 +32,9 @@ struct TDBColumn {
 };
 
 constexpr TGridColumn<TDBResultRow> kResultColumns[] = {
-    {.Header = "Kind", .Display = [](const TDBResultRow& r) -> QVariant { return r.Kind; }},
-    {.Header = "User Name",
-     .Display = [](const TDBResultRow& r) -> QVariant { return r.UserName; }},
-    {.Header = "Description", .Display = [](const TDBResultRow& r) -> QVariant { return r.Desc; }},
+    {.Header = "Kind", .Display = GridField<&TDBResultRow::Kind>},
+    {.Header = "User Name", .Display = GridField<&TDBResultRow::UserName>},
+    {.Header = "Description", .Display = GridField<&TDBResultRow::Desc>},
 };
 
 struct TResultColumn {

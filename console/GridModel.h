@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 // The role under which a cell gives the value it sorts by.
@@ -28,6 +29,21 @@ template <typename Row> struct TGridColumn {
     QVariant (*ToolTip)(const Row& row) = nullptr; // none: no tool tip
     int Width = 0; // at 96 dots per inch, for the views that set it; 0: the grid's own
 };
+
+template <typename Member> struct TGridMember;
+template <typename Row, typename Field> struct TGridMember<Field Row::*> {
+    using TRow = Row;
+    using TField = Field;
+};
+
+// The value of a column that shows one field of its row as it is: .Display = GridField<&T::X>.
+template <auto Field> QVariant GridField(const typename TGridMember<decltype(Field)>::TRow& row) {
+    using TField = typename TGridMember<decltype(Field)>::TField;
+    if constexpr (std::is_integral_v<TField> && sizeof(TField) < sizeof(int))
+        return static_cast<int>(row.*Field);
+    else
+        return QVariant::fromValue(row.*Field);
+}
 
 // The position of the column titled `header` in a column table, worked out while compiling:
 // a title that no column or more than one column has does not compile.

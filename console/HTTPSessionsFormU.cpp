@@ -26,18 +26,18 @@ constexpr TGridColumn<THTTPSessionRow> kSessionColumns[] = {
 
 constexpr TGridColumn<TDBResourceRow> kResourceColumns[] = {
     {.Header = "DB ID",
-     .Display = [](const TDBResourceRow& r) -> QVariant { return r.DBId; },
+     .Display = GridField<&TDBResourceRow::DBId>,
      .Alignment = kGridNumberAlignment,
      .Width = 50},
     {.Header = "Database Name",
      .Display = [](const TDBResourceRow& r) -> QVariant { return Utf8Text(r.DBName); },
      .Width = 253},
     {.Header = "Append File ID",
-     .Display = [](const TDBResourceRow& r) -> QVariant { return r.AppFileId; },
+     .Display = GridField<&TDBResourceRow::AppFileId>,
      .Alignment = kGridNumberAlignment,
      .Width = 84},
     {.Header = "Edit File ID",
-     .Display = [](const TDBResourceRow& r) -> QVariant { return r.EditFileId; },
+     .Display = GridField<&TDBResourceRow::EditFileId>,
      .Alignment = kGridNumberAlignment,
      .Width = 77},
 };

@@ -22,9 +22,9 @@ constexpr TGridColumn<TLocConnRow> kConnColumns[] = {
 };
 
 constexpr TGridColumn<TLocResultRow> kResultColumns[] = {
-    {.Header = "Kind", .Display = [](const TLocResultRow& r) -> QVariant { return r.Kind; }},
-    {.Header = "Database", .Display = [](const TLocResultRow& r) -> QVariant { return r.DBName; }},
-    {.Header = "Description", .Display = [](const TLocResultRow& r) -> QVariant { return r.Desc; }},
+    {.Header = "Kind", .Display = GridField<&TLocResultRow::Kind>},
+    {.Header = "Database", .Display = GridField<&TLocResultRow::DBName>},
+    {.Header = "Description", .Display = GridField<&TLocResultRow::Desc>},
 };
 
 struct TResultColumn {

@@ -18,7 +18,7 @@ constexpr TGridColumn<TWebConnRow> kConnColumns[] = {
      .Display = [](const TWebConnRow& r) -> QVariant {
          return Utf8Text(FormatDisplayDateTime(r.LastAccessTime));
      },
-     .Sort = [](const TWebConnRow& r) -> QVariant { return r.LastAccessTime; }},
+     .Sort = GridField<&TWebConnRow::LastAccessTime>},
 };
 
 struct TConnColumn {

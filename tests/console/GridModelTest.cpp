@@ -25,13 +25,13 @@ QVariant FruitNote(const TFruit& f) {
 }
 
 constexpr TGridColumn<TFruit> kFruitColumns[] = {
-    {.Header = "Name", .Display = [](const TFruit& f) -> QVariant { return f.Name; }},
+    {.Header = "Name", .Display = GridField<&TFruit::Name>},
     {.Header = "Weight",
      .Display = [](const TFruit& f) -> QVariant {
          return QString::number(f.Weight) + QStringLiteral(" g");
      },
      .Alignment = kGridNumberAlignment,
-     .Sort = [](const TFruit& f) -> QVariant { return f.Weight; }},
+     .Sort = GridField<&TFruit::Weight>},
     {.Header = "Note", .Display = FruitNote, .ToolTip = FruitNote},
 };
 
