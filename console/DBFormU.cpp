@@ -15,97 +15,38 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-int TDBModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
+namespace {
 
-int TDBModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 3;
-}
+constexpr TGridColumn<TDBRow> kDBColumns[] = {
+    {.Header = "ID", .Display = GridField<&TDBRow::Id>, .Alignment = kGridNumberAlignment},
+    {.Header = "Database Name", .Display = GridField<&TDBRow::Name>},
+    {.Header = "Staus", .Display = GridField<&TDBRow::Status>},
+};
 
-QVariant TDBModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount())
-        return {};
-    const TDBRow& r = rows_[static_cast<std::size_t>(index.row())];
-    if (role == Qt::TextAlignmentRole && index.column() == 0)
-        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole)
-        return {};
-    switch (index.column()) {
-    case 0:
-        return static_cast<int>(r.Id);
-    case 1:
-        return r.Name;
-    case 2:
-        return r.Status;
-    }
-    return {};
-}
+struct TDBColumn {
+    enum : int {
+        Id = GridColumn(kDBColumns, "ID"),
+        Name = GridColumn(kDBColumns, "Database Name"),
+        Status = GridColumn(kDBColumns, "Staus"),
+    };
+};
 
-QVariant TDBModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
-        switch (section) {
-        case 0:
-            return QStringLiteral("ID");
-        case 1:
-            return QStringLiteral("Database Name");
-        case 2:
-            return QStringLiteral("Staus");
-        }
-    }
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
+constexpr TGridColumn<TDBResultRow> kResultColumns[] = {
+    {.Header = "Kind", .Display = GridField<&TDBResultRow::Kind>},
+    {.Header = "User Name", .Display = GridField<&TDBResultRow::UserName>},
+    {.Header = "Description", .Display = GridField<&TDBResultRow::Desc>},
+};
 
-void TDBModel::Reset(std::vector<TDBRow> rows) {
-    beginResetModel();
-    rows_ = std::move(rows);
-    endResetModel();
-}
+struct TResultColumn {
+    enum : int {
+        Kind = GridColumn(kResultColumns, "Kind"),
+        UserName = GridColumn(kResultColumns, "User Name"),
+    };
+};
 
-int TDBResultModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() || rows_ == nullptr ? 0 : static_cast<int>(rows_->size());
-}
+} // namespace
 
-int TDBResultModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 3;
-}
-
-QVariant TDBResultModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
-        return {};
-    const TDBResultRow& r = (*rows_)[static_cast<std::size_t>(index.row())];
-    switch (index.column()) {
-    case 0:
-        return r.Kind;
-    case 1:
-        return r.UserName;
-    case 2:
-        return r.Desc;
-    }
-    return {};
-}
-
-QVariant TDBResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
-        switch (section) {
-        case 0:
-            return QStringLiteral("Kind");
-        case 1:
-            return QStringLiteral("User Name");
-        case 2:
-            return QStringLiteral("Description");
-        }
-    }
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-void TDBResultModel::Show(const std::vector<TDBResultRow>* rows) {
-    beginResetModel();
-    rows_ = rows;
-    endResetModel();
-}
-
-TDBListForm::TDBListForm(QWidget* parent) : QDialog(parent) {
+TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     setObjectName(QStringLiteral("DBListForm"));
     setWindowTitle(QStringLiteral("Databases"));
     resize(820, 520);
@@ -115,15 +56,14 @@ TDBListForm::TDBListForm(QWidget* parent) : QDialog(parent) {
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
 
-    Databases = new TDBModel(this);
-    Results = new TDBResultModel(this);
+    Databases = new TDBModel(kDBColumns, this);
+    Results = new TDBResultModel(kResultColumns, this);
 
     DBGrid = MakeGrid("DBGrid", Databases);
-    DBGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Interactive);
-    DBGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    DBGrid->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Interactive);
-    DBGrid->setColumnWidth(0, 40);
-    DBGrid->setColumnWidth(2, 60);
+    DBGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    DBGrid->horizontalHeader()->setSectionResizeMode(TDBColumn::Name, QHeaderView::Stretch);
+    DBGrid->setColumnWidth(TDBColumn::Id, 40);
+    DBGrid->setColumnWidth(TDBColumn::Status, 60);
 
     auto* form = new QFormLayout;
     PathEdit = AddDetail(form, "Path", "PathEdit");
@@ -145,8 +85,8 @@ TDBListForm::TDBListForm(QWidget* parent) : QDialog(parent) {
     ResultGrid = MakeGrid("ResultGrid", Results);
     ResultGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ResultGrid->horizontalHeader()->setStretchLastSection(true);
-    ResultGrid->setColumnWidth(0, 170);
-    ResultGrid->setColumnWidth(1, 150);
+    ResultGrid->setColumnWidth(TResultColumn::Kind, 170);
+    ResultGrid->setColumnWidth(TResultColumn::UserName, 150);
 
     auto* details = new QWidget;
     auto* detailsLayout = new QVBoxLayout(details);
@@ -177,31 +117,25 @@ TDBListForm::TDBListForm(QWidget* parent) : QDialog(parent) {
 }
 
 int TDBListForm::CurrentRow() const {
-    const QModelIndex current = DBGrid->selectionModel()->currentIndex();
-    return current.isValid() ? current.row() : -1;
+    return CurrentGridRow(DBGrid);
 }
 
 void TDBListForm::SetCurrentRow(int row) {
-    if (row >= 0 && row < Databases->rowCount())
-        DBGrid->selectionModel()->setCurrentIndex(Databases->index(row, 0),
-                                                  QItemSelectionModel::ClearAndSelect |
-                                                      QItemSelectionModel::Rows);
-    else
-        DBGrid->selectionModel()->clearCurrentIndex();
+    SetCurrentGridRow(DBGrid, row);
     ShowCurrent();
 }
 
 void TDBListForm::ShowCurrent() {
-    const int row = CurrentRow();
-    if (row < 0) {
-        Results->Show(nullptr);
+    const TDBRow* current = Databases->RowAt(CurrentRow());
+    if (current == nullptr) {
+        Results->Clear();
         PathEdit->clear();
         ResCountEdit->clear();
         ChildHoodEdit->clear();
         ChildListMemo->clear();
         return;
     }
-    const TDBRow& r = Databases->Rows()[static_cast<std::size_t>(row)];
+    const TDBRow& r = *current;
     PathEdit->setText(r.Path);
     PathEdit->setCursorPosition(0);
     ResCountEdit->setText(QString::number(r.ResCount));
@@ -212,7 +146,7 @@ void TDBListForm::ShowCurrent() {
         line.prepend(QChar(0x200E));
     ChildListMemo->setPlainText(r.ChildListStr.isEmpty() ? QString()
                                                          : lines.join(QLatin1Char('\n')));
-    Results->Show(&r.ResList);
+    Results->Reset(r.ResList);
 }
 
 bool TDBListForm::RefreshView() {
@@ -238,13 +172,7 @@ bool TDBListForm::RefreshView() {
         rows.push_back(std::move(row));
     }
     ReleaseDBList(list);
-    Results->Show(nullptr);
     Databases->Reset(std::move(rows));
     SetCurrentRow(0);
     return true;
-}
-
-void TDBListForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

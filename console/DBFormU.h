@@ -5,8 +5,10 @@
 
 #include "ConsoleRequests.h"
 
-#include <QAbstractTableModel>
-#include <QDialog>
+#include "GridModel.h"
+#include "ViewSupport.h"
+
+#include <QString>
 #include <vector>
 
 class QAction;
@@ -34,41 +36,11 @@ struct TDBRow {
 };
 
 // "ID", "Database Name", "Staus".
-class TDBModel final : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
+using TDBModel = TGridModel<TDBRow>;
+// "Kind", "User Name", "Description" of the current database.
+using TDBResultModel = TGridModel<TDBResultRow>;
 
-    void Reset(std::vector<TDBRow> rows);
-    const std::vector<TDBRow>& Rows() const { return rows_; }
-
-private:
-    std::vector<TDBRow> rows_;
-};
-
-// "Kind", "User Name", "Description" of one database.
-class TDBResultModel final : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-
-    void Show(const std::vector<TDBResultRow>* rows);
-
-private:
-    const std::vector<TDBResultRow>* rows_ = nullptr;
-};
-
-class TDBListForm final : public QDialog {
+class TDBListForm final : public TCenteredDialog {
     Q_OBJECT
 public:
     explicit TDBListForm(QWidget* parent = nullptr);
@@ -88,9 +60,6 @@ public:
     QLineEdit* ResCountEdit;
     QLineEdit* ChildHoodEdit;
     QPlainTextEdit* ChildListMemo;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     void ShowCurrent();

@@ -205,7 +205,7 @@ void TLogView::mouseMoveEvent(QMouseEvent* event) {
         MoveCursor(LineAt(event->position().toPoint().y()), true);
 }
 
-TErrorLogForm::TErrorLogForm(QWidget* parent) : QDialog(parent) {
+TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
     setObjectName(QStringLiteral("ErrorLogForm"));
     setWindowTitle(QStringLiteral("Error Log"));
     resize(760, 460);
@@ -233,9 +233,4 @@ bool TErrorLogForm::RefreshView() {
         shown.chop(1);
     LogMemo->SetPlainText(std::move(shown));
     return complete;
-}
-
-void TErrorLogForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

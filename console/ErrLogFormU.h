@@ -2,7 +2,9 @@
 
 // "Error Log": the server's error log as read-only text.
 
+#include "ViewSupport.h"
 #include <QAbstractScrollArea>
+
 #include <QDialog>
 #include <string>
 #include <vector>
@@ -46,7 +48,7 @@ private:
     int cursor_ = -1;
 };
 
-class TErrorLogForm final : public QDialog {
+class TErrorLogForm final : public TCenteredDialog {
     Q_OBJECT
 public:
     explicit TErrorLogForm(QWidget* parent = nullptr);
@@ -59,9 +61,6 @@ public:
     const std::string& LogText() const { return text_; }
 
     TLogView* LogMemo;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     std::string text_;

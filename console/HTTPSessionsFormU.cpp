@@ -4,114 +4,47 @@
 
 #include <QAction>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
-
-int ScreenPixels(const QWidget* widget, int pixelsAt96) {
-    const QScreen* screen = widget != nullptr ? widget->screen() : nullptr;
-    if (screen == nullptr)
-        screen = QGuiApplication::primaryScreen();
-    const double dpi = screen != nullptr ? screen->logicalDotsPerInchY() : 96.0;
-    if (dpi <= 96.0)
-        return pixelsAt96;
-    return static_cast<int>(std::lround(pixelsAt96 * dpi / 96.0));
-}
-
-// ---- session table
-
-int TSessionModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
-
-int TSessionModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 1;
-}
-
-QVariant TSessionModel::data(const QModelIndex& index, int role) const {
-    // A name too long for the column is cut in its middle; the tool tip shows it whole.
-    if (!index.isValid() || index.row() >= rowCount() ||
-        (role != Qt::DisplayRole && role != Qt::ToolTipRole))
-        return {};
-    return Utf8Text(ServerUserName(rows_[static_cast<std::size_t>(index.row())]));
-}
-
-QVariant TSessionModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section == 0)
-        return QStringLiteral("User Name");
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-void TSessionModel::Reset(std::vector<THTTPSessionRow> rows) {
-    beginResetModel();
-    rows_ = std::move(rows);
-    endResetModel();
-}
-
-// ---- resource table
-
-int TDBResourceModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() || rows_ == nullptr ? 0 : static_cast<int>(rows_->size());
-}
-
-int TDBResourceModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 4;
-}
-
-QVariant TDBResourceModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount())
-        return {};
-    if (role == Qt::TextAlignmentRole && index.column() != 1)
-        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole)
-        return {};
-    const TDBResourceRow& r = (*rows_)[static_cast<std::size_t>(index.row())];
-    switch (index.column()) {
-    case 0:
-        return r.DBId;
-    case 1:
-        return Utf8Text(r.DBName);
-    case 2:
-        return r.AppFileId;
-    case 3:
-        return r.EditFileId;
-    }
-    return {};
-}
-
-QVariant TDBResourceModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
-        switch (section) {
-        case 0:
-            return QStringLiteral("DB ID");
-        case 1:
-            return QStringLiteral("Database Name");
-        case 2:
-            return QStringLiteral("Append File ID");
-        case 3:
-            return QStringLiteral("Edit File ID");
-        }
-    }
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-void TDBResourceModel::Show(const std::vector<TDBResourceRow>* rows) {
-    beginResetModel();
-    rows_ = rows;
-    endResetModel();
-}
-
-// ---- the window
 
 namespace {
+
+QVariant SessionUserName(const THTTPSessionRow& r) {
+    return Utf8Text(ServerUserName(r));
+}
+
+// A name too long for the column is cut in its middle; the tool tip shows it whole.
+constexpr TGridColumn<THTTPSessionRow> kSessionColumns[] = {
+    {.Header = "User Name", .Display = SessionUserName, .ToolTip = SessionUserName},
+};
+
+constexpr TGridColumn<TDBResourceRow> kResourceColumns[] = {
+    {.Header = "DB ID",
+     .Display = GridField<&TDBResourceRow::DBId>,
+     .Alignment = kGridNumberAlignment,
+     .Width = 50},
+    {.Header = "Database Name",
+     .Display = [](const TDBResourceRow& r) -> QVariant { return Utf8Text(r.DBName); },
+     .Width = 253},
+    {.Header = "Append File ID",
+     .Display = GridField<&TDBResourceRow::AppFileId>,
+     .Alignment = kGridNumberAlignment,
+     .Width = 84},
+    {.Header = "Edit File ID",
+     .Display = GridField<&TDBResourceRow::EditFileId>,
+     .Alignment = kGridNumberAlignment,
+     .Width = 77},
+};
+
+struct TSessionColumn {
+    enum : int { UserName = GridColumn(kSessionColumns, "User Name") };
+};
 
 QLabel* AddLabelRow(QGridLayout* grid, int row, const char* caption, const char* name) {
     auto* value = new QLabel;
@@ -124,19 +57,9 @@ QLabel* AddLabelRow(QGridLayout* grid, int row, const char* caption, const char*
     return value;
 }
 
-void PrepareGrid(QTableView* grid, const char* name) {
-    grid->setObjectName(QString::fromLatin1(name));
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
-    grid->horizontalHeader()->setHighlightSections(false);
-}
-
 } // namespace
 
-TSessionListForm::TSessionListForm(QWidget* parent) : QDialog(parent) {
+TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
     setObjectName(QStringLiteral("SessionListForm"));
     setWindowTitle(QStringLiteral("HTTP Sessions"));
     const auto px = [this](int pixels) { return ScreenPixels(this, pixels); };
@@ -152,13 +75,12 @@ TSessionListForm::TSessionListForm(QWidget* parent) : QDialog(parent) {
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DelSessionAct, &QAction::triggered, this, [this] { DelSessionActExecute(); });
 
-    Sessions = new TSessionModel(this);
-    Resources = new TDBResourceModel(this);
+    Sessions = new TSessionModel(kSessionColumns, this);
+    Resources = new TDBResourceModel(kResourceColumns, this);
 
-    GenGrid = new QTableView;
-    PrepareGrid(GenGrid, "GenGrid");
-    GenGrid->setModel(Sessions);
-    GenGrid->setColumnWidth(0, px(188));
+    GenGrid = MakeGrid("GenGrid", Sessions);
+    GenGrid->horizontalHeader()->setHighlightSections(false);
+    GenGrid->setColumnWidth(TSessionColumn::UserName, px(188));
     // "SERVER/user" stays on one line: no break at the "/", the middle elided so that both the
     // server and the end of the user name show, and the column widens with the pane.
     GenGrid->setWordWrap(false);
@@ -186,16 +108,14 @@ TSessionListForm::TSessionListForm(QWidget* parent) : QDialog(parent) {
     bold.setBold(true);
     heading->setFont(bold);
 
-    DBResourceListGrid = new QTableView;
-    PrepareGrid(DBResourceListGrid, "DBResourceListGrid");
-    DBResourceListGrid->setModel(Resources);
+    DBResourceListGrid = MakeGrid("DBResourceListGrid", Resources);
+    DBResourceListGrid->horizontalHeader()->setHighlightSections(false);
     DBResourceListGrid->setSelectionMode(QAbstractItemView::NoSelection);
     DBResourceListGrid->setFocusPolicy(Qt::NoFocus);
     // A column is never narrower than its title.
-    const int widths[] = {50, 253, 84, 77};
-    for (int column = 0; column < 4; ++column)
+    for (int column = 0; column < Resources->columnCount(); ++column)
         DBResourceListGrid->setColumnWidth(
-            column, std::max(px(widths[column]),
+            column, std::max(px(kResourceColumns[column].Width),
                              DBResourceListGrid->horizontalHeader()->sectionSizeHint(column)));
 
     auto* right = new QWidget;
@@ -232,36 +152,28 @@ TSessionListForm::TSessionListForm(QWidget* parent) : QDialog(parent) {
 }
 
 int TSessionListForm::CurrentRow() const {
-    const QModelIndex current = GenGrid->selectionModel()->currentIndex();
-    return current.isValid() ? current.row() : -1;
+    return CurrentGridRow(GenGrid);
 }
 
 void TSessionListForm::SetCurrentRow(int row) {
-    if (row >= 0 && row < Sessions->rowCount()) {
-        GenGrid->selectionModel()->setCurrentIndex(Sessions->index(row, 0),
-                                                   QItemSelectionModel::ClearAndSelect |
-                                                       QItemSelectionModel::Rows);
-        list_.Current = row;
-    } else {
-        GenGrid->selectionModel()->clearCurrentIndex();
-        list_.Current = -1;
-    }
+    SetCurrentGridRow(GenGrid, row);
+    list_.Current = CurrentRow();
     ShowCurrent();
 }
 
 void TSessionListForm::ShowCurrent() {
-    const int row = CurrentRow();
-    if (row < 0) {
-        Resources->Show(nullptr);
+    const THTTPSessionRow* current = Sessions->RowAt(CurrentRow());
+    if (current == nullptr) {
+        Resources->Clear();
         for (QLabel* label : {SessionKindFld, ECenterNameFld, LastAccessTimeFld})
             label->clear();
         return;
     }
-    const THTTPSessionRow& r = Sessions->Rows()[static_cast<std::size_t>(row)];
+    const THTTPSessionRow& r = *current;
     SessionKindFld->setText(Utf8Text(r.Kind));
     ECenterNameFld->setText(Utf8Text(r.ECenterName));
     LastAccessTimeFld->setText(Utf8Text(LastAccessTimeText(r.LastAccessTime)));
-    Resources->Show(&r.DBResourceList);
+    Resources->Reset(r.DBResourceList);
 }
 
 void TSessionListForm::UpdateSessionCountLabel() {
@@ -288,7 +200,6 @@ bool TSessionListForm::RefreshSessions() {
 }
 
 void TSessionListForm::SessionsLoaded() {
-    Resources->Show(nullptr);
     Sessions->Reset(list_.Sessions);
     SetCurrentRow(0);
     UpdateSessionCountLabel();
@@ -303,13 +214,7 @@ void TSessionListForm::DelSessionActExecute() {
     if (!removed)
         return;
     const int current = list_.Current;
-    Resources->Show(nullptr);
     Sessions->Reset(list_.Sessions);
     SetCurrentRow(current);
     UpdateSessionCountLabel();
-}
-
-void TSessionListForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

@@ -5,10 +5,9 @@
 // be logged out. The broker login dialog hands it the servers and their passwords and loads
 // it before showing it.
 
+#include "GridModel.h"
 #include "HTTPSessions.h"
-
-#include <QAbstractTableModel>
-#include <QDialog>
+#include "ViewSupport.h"
 
 class QAction;
 class QLabel;
@@ -17,46 +16,13 @@ class QTableView;
 class QToolBar;
 class QWidget;
 
-// A length in pixels at 96 dots per inch, scaled to the screen the widget is on.
-int ScreenPixels(const QWidget* widget, int pixelsAt96);
+// The session table: "User Name", showing ServerUserName (also as the tool tip).
+using TSessionModel = TGridModel<THTTPSessionRow>;
+// The resources of the current session: "DB ID", "Database Name", "Append File ID",
+// "Edit File ID".
+using TDBResourceModel = TGridModel<TDBResourceRow>;
 
-// The session table: one column, "User Name", showing ServerUserName (also as the tool tip).
-class TSessionModel final : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-
-    void Reset(std::vector<THTTPSessionRow> rows);
-    const std::vector<THTTPSessionRow>& Rows() const { return rows_; }
-
-private:
-    std::vector<THTTPSessionRow> rows_;
-};
-
-// The resources of one session: "DB ID", "Database Name", "Append File ID", "Edit File ID".
-class TDBResourceModel final : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-
-    // Shows the resources of one session (none for nothing); they must outlive the showing.
-    void Show(const std::vector<TDBResourceRow>* rows);
-
-private:
-    const std::vector<TDBResourceRow>* rows_ = nullptr;
-};
-
-class TSessionListForm final : public QDialog {
+class TSessionListForm final : public TCenteredDialog {
     Q_OBJECT
 public:
     explicit TSessionListForm(QWidget* parent = nullptr);
@@ -96,9 +62,6 @@ public:
     QLabel* ECenterNameFld;
     QLabel* LastAccessTimeFld;
     QTableView* DBResourceListGrid;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     void ShowCurrent();

@@ -92,7 +92,7 @@ void InstallBrokerInterfaceHooks() {
 }
 
 THTTPLoginDlg::THTTPLoginDlg(TSessionListForm& sessions, QWidget* parent)
-    : QDialog(parent), Logic(sessions.List(), *this), sessions_(sessions) {
+    : TCenteredDialog(parent), Logic(sessions.List(), *this), sessions_(sessions) {
     setObjectName(QStringLiteral("HTTPLoginDlg"));
     setWindowTitle(QStringLiteral("Connect to HTTP Broker"));
     setWindowFlags(windowFlags() | Qt::MSWindowsFixedSizeDialogHint);
@@ -334,9 +334,4 @@ void THTTPLoginDlg::SetTabOrder() {
         chain.insert(chain.end(), {btn_ShowSessionList, btn_Cancel, btn_ReloadBroker});
     for (std::size_t i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
-}
-
-void THTTPLoginDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

@@ -7,6 +7,8 @@
 
 #include "HttpLogin.h"
 
+#include "ViewSupport.h"
+
 #include <QDialog>
 #include <vector>
 
@@ -21,7 +23,7 @@ class QScrollArea;
 class TMainForm;
 class TSessionListForm;
 
-class THTTPLoginDlg final : public QDialog, private IServerRowsView {
+class THTTPLoginDlg final : public TCenteredDialog, private IServerRowsView {
     Q_OBJECT
 public:
     explicit THTTPLoginDlg(TSessionListForm& sessions, QWidget* parent = nullptr);
@@ -67,9 +69,6 @@ public:
     // The row areas inside the two groups; they scroll together once the rows outgrow them.
     QScrollArea* ServersArea = nullptr;
     QScrollArea* PasswordsArea = nullptr;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     // IServerRowsView

@@ -1,8 +1,5 @@
 #include "LocConnFormU.h"
 
-#include <array>
-#include <unordered_map>
-
 #include "MessageDialogs.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
@@ -17,90 +14,32 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-// ---- connections table
+namespace {
 
-int TLocConnModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
+constexpr TGridColumn<TLocConnRow> kConnColumns[] = {
+    {.Header = "User Name",
+     .Display = [](const TLocConnRow& r) -> QVariant { return ServerText(r.UserName); }},
+};
 
-int TLocConnModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 1;
-}
+constexpr TGridColumn<TLocResultRow> kResultColumns[] = {
+    {.Header = "Kind", .Display = GridField<&TLocResultRow::Kind>},
+    {.Header = "Database", .Display = GridField<&TLocResultRow::DBName>},
+    {.Header = "Description", .Display = GridField<&TLocResultRow::Desc>},
+};
 
-QVariant TLocConnModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
-        return {};
-    return ServerText(rows_[static_cast<std::size_t>(index.row())].UserName);
-}
+struct TResultColumn {
+    enum : int {
+        Kind = GridColumn(kResultColumns, "Kind"),
+        Database = GridColumn(kResultColumns, "Database"),
+        Description = GridColumn(kResultColumns, "Description"),
+    };
+};
 
-QVariant TLocConnModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section == 0)
-        return QStringLiteral("User Name");
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-void TLocConnModel::Reset(std::vector<TLocConnRow> rows) {
-    beginResetModel();
-    rows_ = std::move(rows);
-    endResetModel();
-}
-
-void TLocConnModel::Remove(int row) {
-    if (row < 0 || row >= rowCount())
-        return;
-    beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
-    endRemoveRows();
-}
-
-// ---- result table
-
-int TLocResultModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() || rows_ == nullptr ? 0 : static_cast<int>(rows_->size());
-}
-
-int TLocResultModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 3;
-}
-
-QVariant TLocResultModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
-        return {};
-    const TLocResultRow& r = (*rows_)[static_cast<std::size_t>(index.row())];
-    switch (index.column()) {
-    case 0:
-        return r.Kind;
-    case 1:
-        return r.DBName;
-    case 2:
-        return r.Desc;
-    }
-    return {};
-}
-
-QVariant TLocResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
-        switch (section) {
-        case 0:
-            return QStringLiteral("Kind");
-        case 1:
-            return QStringLiteral("Database");
-        case 2:
-            return QStringLiteral("Description");
-        }
-    }
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-void TLocResultModel::Show(const std::vector<TLocResultRow>* rows) {
-    beginResetModel();
-    rows_ = rows;
-    endResetModel();
-}
+} // namespace
 
 // ---- the window
 
-TLocConnForm::TLocConnForm(QWidget* parent) : QDialog(parent) {
+TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
     setObjectName(QStringLiteral("LocConnForm"));
     setWindowTitle(QStringLiteral("Local Connections"));
     resize(760, 480);
@@ -113,8 +52,8 @@ TLocConnForm::TLocConnForm(QWidget* parent) : QDialog(parent) {
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
-    Connections = new TLocConnModel(this);
-    Results = new TLocResultModel(this);
+    Connections = new TLocConnModel(kConnColumns, this);
+    Results = new TLocResultModel(kResultColumns, this);
 
     ConnGrid = MakeGrid("ConnGrid", Connections);
     ConnGrid->horizontalHeader()->setStretchLastSection(true);
@@ -135,14 +74,16 @@ TLocConnForm::TLocConnForm(QWidget* parent) : QDialog(parent) {
 
     ResultGrid = MakeGrid("ResultGrid", Results);
     // The database name is the widest column.
-    ResultGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Interactive);
-    ResultGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    ResultGrid->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Interactive);
+    ResultGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    ResultGrid->horizontalHeader()->setSectionResizeMode(TResultColumn::Database,
+                                                         QHeaderView::Stretch);
     const QFontMetrics metrics = ResultGrid->fontMetrics();
-    ResultGrid->setColumnWidth(
-        0, metrics.horizontalAdvance(QStringLiteral("Multi-DB Search Result")) + 16);
-    ResultGrid->setColumnWidth(
-        2, metrics.horizontalAdvance(QStringLiteral("Permanent By Database")) + 16);
+    ResultGrid->setColumnWidth(TResultColumn::Kind,
+                               metrics.horizontalAdvance(QStringLiteral("Multi-DB Search Result")) +
+                                   16);
+    ResultGrid->setColumnWidth(TResultColumn::Description,
+                               metrics.horizontalAdvance(QStringLiteral("Permanent By Database")) +
+                                   16);
 
     auto* right = new QWidget;
     auto* rightLayout = new QVBoxLayout(right);
@@ -166,37 +107,38 @@ TLocConnForm::TLocConnForm(QWidget* parent) : QDialog(parent) {
 }
 
 int TLocConnForm::CurrentRow() const {
-    const QModelIndex current = ConnGrid->selectionModel()->currentIndex();
-    return current.isValid() ? current.row() : -1;
+    return CurrentGridRow(ConnGrid);
 }
 
 void TLocConnForm::SetCurrentRow(int row) {
-    if (row >= 0 && row < Connections->rowCount())
-        ConnGrid->selectionModel()->setCurrentIndex(Connections->index(row, 0),
-                                                    QItemSelectionModel::ClearAndSelect |
-                                                        QItemSelectionModel::Rows);
-    else
-        ConnGrid->selectionModel()->clearCurrentIndex();
+    SetCurrentGridRow(ConnGrid, row);
     ShowCurrent();
 }
 
 void TLocConnForm::ShowCurrent() {
-    const int row = CurrentRow();
-    if (row < 0) {
-        Results->Show(nullptr);
+    const TLocConnRow* r = Connections->RowAt(CurrentRow());
+    if (r == nullptr) {
+        Results->Clear();
         for (QLineEdit* edit : {StatusEdit, RequestsCountEdit, ASyncRequestsEdit, ResultsCountEdit,
                                 ConnectTimeEdit, LastRequestTimeEdit})
             edit->clear();
         return;
     }
-    const TLocConnRow& r = Connections->Rows()[static_cast<std::size_t>(row)];
-    StatusEdit->setText(r.Status);
-    RequestsCountEdit->setText(QString::number(r.RequestsCount));
-    ASyncRequestsEdit->setText(QString::number(r.ASyncRequests));
-    ResultsCountEdit->setText(QString::number(r.ResultsCount));
-    ConnectTimeEdit->setText(Utf8Text(FormatDisplayDateTime(r.ConnectTime)));
-    LastRequestTimeEdit->setText(Utf8Text(FormatDisplayDateTime(r.LastRequestTime)));
-    Results->Show(&r.ResList);
+    StatusEdit->setText(r->Status);
+    RequestsCountEdit->setText(QString::number(r->RequestsCount));
+    ASyncRequestsEdit->setText(QString::number(r->ASyncRequests));
+    ResultsCountEdit->setText(QString::number(r->ResultsCount));
+    ConnectTimeEdit->setText(Utf8Text(FormatDisplayDateTime(r->ConnectTime)));
+    LastRequestTimeEdit->setText(Utf8Text(FormatDisplayDateTime(r->LastRequestTime)));
+    std::vector<TLocResultRow> results;
+    results.reserve(r->Results.size());
+    for (const TLocConnResult& result : r->Results) {
+        const auto name = databaseNames_.find(result.DBHandle);
+        results.push_back({Utf8Text(ResultKindName(result.Kind)),
+                           name != databaseNames_.end() ? name->second : QString(),
+                           Utf8Text(LifetimeText(result.Lifetime))});
+    }
+    Results->Reset(std::move(results));
 }
 
 bool TLocConnForm::RefreshView() {
@@ -205,25 +147,11 @@ bool TLocConnForm::RefreshView() {
         return false;
     std::vector<TLocConnRow> rows;
     rows.reserve(list.size());
-    bool complete = true;
-    // The few distinct texts of the result rows are made once and shared.
-    std::array<QString, 256> kindTexts;
-    std::unordered_map<std::uint16_t, QString> lifetimeTexts;
     std::unordered_map<std::uint16_t, QString> databaseNames;
-    const auto kindText = [&](std::uint8_t kind) -> const QString& {
-        QString& text = kindTexts[kind];
-        if (text.isNull())
-            text = Utf8Text(ResultKindName(kind));
-        return text;
-    };
-    const auto cached = [](std::unordered_map<std::uint16_t, QString>& cache, std::uint16_t key,
-                           auto make) -> const QString& {
-        auto it = cache.find(key);
-        if (it == cache.end())
-            it = cache.emplace(key, make(key)).first;
-        return it->second;
-    };
-    for (const TLocConnInfo& c : list) {
+    // Which handles have been looked up: far fewer databases than results.
+    std::vector<bool> named(std::size_t{1} << 16);
+    bool complete = true;
+    for (TLocConnInfo& c : list) {
         const std::optional<TDateTime> connectTime = ViewDateTime(c.ConnectTime);
         const std::optional<TDateTime> lastRequestTime =
             connectTime ? ViewDateTime(c.LastRequestTime) : std::nullopt;
@@ -232,8 +160,14 @@ bool TLocConnForm::RefreshView() {
             complete = false;
             break;
         }
+        // A database is looked up once a load, whatever the number of its results.
+        for (const TLocConnResult& r : c.Results)
+            if (!named[r.DBHandle]) {
+                named[r.DBHandle] = true;
+                databaseNames.emplace(r.DBHandle, ServerText(ResultDatabaseName(1, r.DBHandle)));
+            }
         TLocConnRow row;
-        row.UserName = c.UserName;
+        row.UserName = std::move(c.UserName);
         row.SecurityNum = c.SecurityNum;
         row.Status = Utf8Text(LocalConnStatusText(c));
         row.RequestsCount = c.RequestsCount;
@@ -241,18 +175,11 @@ bool TLocConnForm::RefreshView() {
         row.ResultsCount = c.ResultsCount;
         row.ConnectTime = *connectTime;
         row.LastRequestTime = *lastRequestTime;
-        row.ResList.reserve(c.Results.size());
-        for (const TLocConnResult& r : c.Results)
-            row.ResList.push_back(
-                {kindText(r.Kind),
-                 cached(databaseNames, r.DBHandle,
-                        [](std::uint16_t h) { return ServerText(ResultDatabaseName(1, h)); }),
-                 cached(lifetimeTexts, r.Lifetime,
-                        [](std::uint16_t l) { return Utf8Text(LifetimeText(l)); })});
+        row.Results = std::move(c.Results);
         rows.push_back(std::move(row));
     }
     ReleaseLocalConnList(list);
-    Results->Show(nullptr);
+    databaseNames_ = std::move(databaseNames);
     Connections->Reset(std::move(rows));
     SetCurrentRow(0);
     return complete;
@@ -260,21 +187,16 @@ bool TLocConnForm::RefreshView() {
 
 void TLocConnForm::DeleteConnActExecute() {
     const int row = CurrentRow();
-    if (row < 0)
+    if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
         return;
-    if (ShowMessageDialog("Are you sure about deleting connection?", TMsgDlgType::mtConfirmation,
-                          {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) !=
-        TMsgDlgBtn::mbYes)
+    const TLocConnRow* r = Connections->RowAt(row);
+    if (r == nullptr)
         return;
-    const TLocConnRow& r = Connections->Rows()[static_cast<std::size_t>(row)];
-    if (DeleteLocalConn(1, r.UserName, r.SecurityNum) != kExchangeDone)
+    // The request waits for the server while the window stays live: it sends copies.
+    const std::string userName = r->UserName;
+    const std::int32_t securityNum = r->SecurityNum;
+    if (DeleteLocalConn(1, userName, securityNum) != kExchangeDone)
         return;
-    Results->Show(nullptr);
     Connections->Remove(row);
     SetCurrentRow(std::min(row, Connections->rowCount() - 1));
-}
-
-void TLocConnForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

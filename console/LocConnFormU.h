@@ -5,14 +5,19 @@
 
 #include "ConsoleRequests.h"
 
-#include <QAbstractTableModel>
-#include <QDialog>
+#include "GridModel.h"
+#include "ViewSupport.h"
+
+#include <QString>
+#include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 class QAction;
 class QLineEdit;
 class QTableView;
 
+// One result of the current connection as its grid shows it.
 struct TLocResultRow {
     QString Kind;
     QString DBName;
@@ -28,47 +33,16 @@ struct TLocConnRow {
     std::uint16_t ResultsCount = 0;
     TDateTime ConnectTime = 0;
     TDateTime LastRequestTime = 0;
-    std::vector<TLocResultRow> ResList;
+    // As the server sent them: their texts are made when the connection becomes current.
+    std::vector<TLocConnResult> Results;
 };
 
-// The connections table: one column, "User Name".
-class TLocConnModel final : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
+// The connections table: "User Name".
+using TLocConnModel = TGridModel<TLocConnRow>;
+// The result table of the current connection: "Kind", "Database", "Description".
+using TLocResultModel = TGridModel<TLocResultRow>;
 
-    void Reset(std::vector<TLocConnRow> rows);
-    void Remove(int row);
-    const std::vector<TLocConnRow>& Rows() const { return rows_; }
-
-private:
-    std::vector<TLocConnRow> rows_;
-};
-
-// The result table of one connection: "Kind", "Database", "Description".
-class TLocResultModel final : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-
-    // Shows the rows of one connection (none for nothing); they must outlive the showing.
-    void Show(const std::vector<TLocResultRow>* rows);
-
-private:
-    const std::vector<TLocResultRow>* rows_ = nullptr;
-};
-
-class TLocConnForm final : public QDialog {
+class TLocConnForm final : public TCenteredDialog {
     Q_OBJECT
 public:
     explicit TLocConnForm(QWidget* parent = nullptr);
@@ -95,9 +69,9 @@ public:
     QLineEdit* ConnectTimeEdit;
     QLineEdit* LastRequestTimeEdit;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     void ShowCurrent();
+
+    // The names of the databases that own the loaded results, by handle, as of the last load.
+    std::unordered_map<std::uint16_t, QString> databaseNames_;
 };

@@ -36,7 +36,7 @@ TBusyHooks DialogBusyHooks() {
     return hooks;
 }
 
-TSpxAddrDlg::TSpxAddrDlg(QWidget* parent) : QDialog(parent) {
+TSpxAddrDlg::TSpxAddrDlg(QWidget* parent) : TCenteredDialog(parent) {
     setObjectName(QStringLiteral("SpxAddrDlg"));
     setWindowTitle(QStringLiteral("Connect to Spx Server"));
 
@@ -105,9 +105,4 @@ void TSpxAddrDlg::OKBtnClick() {
         accept();
     else
         setResult(0);
-}
-
-void TSpxAddrDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

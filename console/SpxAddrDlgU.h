@@ -4,12 +4,14 @@
 
 #include "ConnectLogin.h"
 
+#include "ViewSupport.h"
+
 #include <QDialog>
 
 class QLineEdit;
 class QPushButton;
 
-class TSpxAddrDlg final : public QDialog {
+class TSpxAddrDlg final : public TCenteredDialog {
     Q_OBJECT
 public:
     explicit TSpxAddrDlg(QWidget* parent = nullptr);
@@ -27,9 +29,6 @@ public:
     bool ConnectAndLogin();
     // The Connect button: closes the dialog with OK after a successful login, else stays.
     void OKBtnClick();
-
-protected:
-    void showEvent(QShowEvent* event) override;
 };
 
 // The busy pointer and the one processing of pending events of a connect attempt.

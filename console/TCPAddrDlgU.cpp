@@ -27,7 +27,7 @@ QLineEdit* AddField(QGridLayout* grid, int row, const char* label, const char* n
 
 } // namespace
 
-TTCPAddrDlg::TTCPAddrDlg(QWidget* parent) : QDialog(parent) {
+TTCPAddrDlg::TTCPAddrDlg(QWidget* parent) : TCenteredDialog(parent) {
     setObjectName(QStringLiteral("TCPAddrDlg"));
     setWindowTitle(QStringLiteral("Connect to TCP Server"));
 
@@ -98,9 +98,4 @@ void TTCPAddrDlg::OKBtnClick() {
         accept();
     else
         setResult(0);
-}
-
-void TTCPAddrDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

@@ -3,12 +3,14 @@
 // "Connect to TCP Server": the IPv4 address and port of the server and the administrator
 // password.
 
+#include "ViewSupport.h"
+
 #include <QDialog>
 
 class QLineEdit;
 class QPushButton;
 
-class TTCPAddrDlg final : public QDialog {
+class TTCPAddrDlg final : public TCenteredDialog {
     Q_OBJECT
 public:
     explicit TTCPAddrDlg(QWidget* parent = nullptr);
@@ -24,7 +26,4 @@ public:
     std::string PortNumText() const;
     bool ConnectAndLogin();
     void OKBtnClick();
-
-protected:
-    void showEvent(QShowEvent* event) override;
 };

@@ -8,11 +8,13 @@
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QTableView>
 #include <QToolBar>
 #include <QWidget>
+#include <cmath>
 #include <cstdio>
 
 QString ServerText(const std::string& bytes) {
@@ -81,6 +83,21 @@ void CenterOnScreen(QWidget* window) {
     window->move(frame.topLeft());
 }
 
+void TCenteredDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    CenterOnScreen(this);
+}
+
+int ScreenPixels(const QWidget* widget, int pixelsAt96) {
+    const QScreen* screen = widget != nullptr ? widget->screen() : nullptr;
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    const double dpi = screen != nullptr ? screen->logicalDotsPerInchY() : 96.0;
+    if (dpi <= 96.0)
+        return pixelsAt96;
+    return static_cast<int>(std::lround(pixelsAt96 * dpi / 96.0));
+}
+
 std::string InvalidDateTimeText(const TServerDateTime& v) {
     char text[96];
     std::snprintf(text, sizeof text, "'%04d/%02d/%02d %02d:%02d:%02d' is not a valid date and time",
@@ -113,4 +130,24 @@ QTableView* MakeGrid(const char* name, QAbstractItemModel* model) {
     grid->verticalHeader()->hide();
     grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
     return grid;
+}
+
+int CurrentGridRow(const QTableView* grid) {
+    const QModelIndex current = grid->selectionModel()->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void SetCurrentGridRow(QTableView* grid, int row) {
+    QItemSelectionModel* selection = grid->selectionModel();
+    if (row >= 0 && row < grid->model()->rowCount())
+        selection->setCurrentIndex(grid->model()->index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    else
+        selection->clearCurrentIndex();
+}
+
+bool ConfirmDeletion(const char* question) {
+    return ShowMessageDialog(question, TMsgDlgType::mtConfirmation,
+                             {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) ==
+           TMsgDlgBtn::mbYes;
 }

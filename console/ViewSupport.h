@@ -5,6 +5,7 @@
 
 #include "ConsoleRequests.h"
 
+#include <QDialog>
 #include <QIcon>
 #include <QString>
 #include <QStyle>
@@ -34,6 +35,18 @@ QAction* AddIconAction(QToolBar* bar, const char* objectName, const char* toolTi
 // Moves a top-level window to the middle of the screen it is on.
 void CenterOnScreen(QWidget* window);
 
+// A window of the console that opens in the middle of its screen.
+class TCenteredDialog : public QDialog {
+public:
+    using QDialog::QDialog;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+// A length in pixels at 96 dots per inch, scaled to the screen the widget is on.
+int ScreenPixels(const QWidget* widget, int pixelsAt96);
+
 // A server date-time for a view; on an invalid one the error box is shown and nothing is
 // returned, and the view stops its load there.
 std::optional<TDateTime> ViewDateTime(const TServerDateTime& value);
@@ -49,3 +62,9 @@ class QTableView;
 QLineEdit* AddDetail(QFormLayout* form, const char* caption, const char* name);
 // A read-only grid over a model: whole rows selected one at a time, no row numbers.
 QTableView* MakeGrid(const char* name, QAbstractItemModel* model);
+// The row of a grid's current cell, or -1.
+int CurrentGridRow(const QTableView* grid);
+// Makes a row of a grid current and selects it; a row out of range leaves none current.
+void SetCurrentGridRow(QTableView* grid, int row);
+// Asks `question` with Yes, No and Cancel: true on Yes alone.
+bool ConfirmDeletion(const char* question);

@@ -9,50 +9,28 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-int TWebConnModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
+namespace {
 
-int TWebConnModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 2;
-}
+constexpr TGridColumn<TWebConnRow> kConnColumns[] = {
+    {.Header = "User Name",
+     .Display = [](const TWebConnRow& r) -> QVariant { return ServerText(r.UserName); }},
+    {.Header = "Last Access Time",
+     .Display = [](const TWebConnRow& r) -> QVariant {
+         return Utf8Text(FormatDisplayDateTime(r.LastAccessTime));
+     },
+     .Sort = GridField<&TWebConnRow::LastAccessTime>},
+};
 
-QVariant TWebConnModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
-        return {};
-    const TWebConnRow& r = rows_[static_cast<std::size_t>(index.row())];
-    if (index.column() == 0)
-        return ServerText(r.UserName);
-    if (index.column() == 1)
-        return Utf8Text(FormatDisplayDateTime(r.LastAccessTime));
-    return {};
-}
+struct TConnColumn {
+    enum : int {
+        UserName = GridColumn(kConnColumns, "User Name"),
+        LastAccessTime = GridColumn(kConnColumns, "Last Access Time"),
+    };
+};
 
-QVariant TWebConnModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
-        if (section == 0)
-            return QStringLiteral("User Name");
-        if (section == 1)
-            return QStringLiteral("Last Access Time");
-    }
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
+} // namespace
 
-void TWebConnModel::Reset(std::vector<TWebConnRow> rows) {
-    beginResetModel();
-    rows_ = std::move(rows);
-    endResetModel();
-}
-
-void TWebConnModel::Remove(int row) {
-    if (row < 0 || row >= rowCount())
-        return;
-    beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
-    endRemoveRows();
-}
-
-TWebConnForm::TWebConnForm(QWidget* parent) : QDialog(parent) {
+TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
     setObjectName(QStringLiteral("WebConnForm"));
     setWindowTitle(QStringLiteral("WEB Connections"));
     resize(460, 360);
@@ -65,10 +43,11 @@ TWebConnForm::TWebConnForm(QWidget* parent) : QDialog(parent) {
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
-    Connections = new TWebConnModel(this);
+    Connections = new TWebConnModel(kConnColumns, this);
     ConnGrid = MakeGrid("ConnGrid", Connections);
-    ConnGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    ConnGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::UserName, QHeaderView::Stretch);
+    ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::LastAccessTime,
+                                                       QHeaderView::ResizeToContents);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
@@ -76,17 +55,11 @@ TWebConnForm::TWebConnForm(QWidget* parent) : QDialog(parent) {
 }
 
 int TWebConnForm::CurrentRow() const {
-    const QModelIndex current = ConnGrid->selectionModel()->currentIndex();
-    return current.isValid() ? current.row() : -1;
+    return CurrentGridRow(ConnGrid);
 }
 
 void TWebConnForm::SetCurrentRow(int row) {
-    if (row >= 0 && row < Connections->rowCount())
-        ConnGrid->selectionModel()->setCurrentIndex(Connections->index(row, 0),
-                                                    QItemSelectionModel::ClearAndSelect |
-                                                        QItemSelectionModel::Rows);
-    else
-        ConnGrid->selectionModel()->clearCurrentIndex();
+    SetCurrentGridRow(ConnGrid, row);
 }
 
 bool TWebConnForm::RefreshView() {
@@ -111,20 +84,11 @@ bool TWebConnForm::RefreshView() {
 
 void TWebConnForm::DeleteConnActExecute() {
     const int row = CurrentRow();
-    if (row < 0)
+    if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
         return;
-    if (ShowMessageDialog("Are you sure about deleting connection?", TMsgDlgType::mtConfirmation,
-                          {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) !=
-        TMsgDlgBtn::mbYes)
-        return;
-    if (DeleteWebConn(1, Connections->Rows()[static_cast<std::size_t>(row)].UserId) !=
-        kExchangeDone)
+    const TWebConnRow* r = Connections->RowAt(row);
+    if (r == nullptr || DeleteWebConn(1, r->UserId) != kExchangeDone)
         return;
     Connections->Remove(row);
     SetCurrentRow(std::min(row, Connections->rowCount() - 1));
-}
-
-void TWebConnForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

@@ -5,8 +5,9 @@
 
 #include "ConsoleRequests.h"
 
-#include <QAbstractTableModel>
-#include <QDialog>
+#include "GridModel.h"
+#include "ViewSupport.h"
+
 #include <vector>
 
 class QAction;
@@ -19,25 +20,9 @@ struct TWebConnRow {
 };
 
 // "User Name", "Last Access Time".
-class TWebConnModel final : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
+using TWebConnModel = TGridModel<TWebConnRow>;
 
-    void Reset(std::vector<TWebConnRow> rows);
-    void Remove(int row);
-    const std::vector<TWebConnRow>& Rows() const { return rows_; }
-
-private:
-    std::vector<TWebConnRow> rows_;
-};
-
-class TWebConnForm final : public QDialog {
+class TWebConnForm final : public TCenteredDialog {
     Q_OBJECT
 public:
     explicit TWebConnForm(QWidget* parent = nullptr);
@@ -53,7 +38,4 @@ public:
     QTableView* ConnGrid;
     QAction* RefreshAct;
     QAction* DeleteConnAct;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 };

@@ -71,6 +71,20 @@ TEST_F(ViewTest, LocalConnectionsShowTheRowsDetailsAndResultsOfTheCurrentConnect
     EXPECT_EQ(view.StatusEdit->text().toStdString(), "Invalid Status");
 }
 
+TEST_F(ViewTest, AResultGridKeepsItsRowsWhenTheRowsAboveItAreReplaced) {
+    // The result grids show the results of the current row; they stay whole when the grid above
+    // is emptied or refilled on its own, without the window clearing them first.
+    Open(SmallInstallation());
+    TLocConnForm& connections = *form_->LocConnForm;
+    TDBListForm& databases = *form_->DBListForm;
+    ASSERT_TRUE(connections.RefreshView());
+    ASSERT_TRUE(databases.RefreshView());
+    connections.Connections->Reset({});
+    databases.Databases->Reset({TDBRow{}});
+    EXPECT_EQ(ColumnTexts(*connections.Results, 1), (Texts{"SEVEN", "", "UNKNOWN"}));
+    EXPECT_EQ(ColumnTexts(*databases.Results, 1), (Texts{"ALI", "سارا"}));
+}
+
 TEST_F(ViewTest, DeletingALocalConnectionOnlyOnYesAndWithoutAReload) {
     Open(SmallInstallation());
     TLocConnForm& view = *form_->LocConnForm;

@@ -12,6 +12,7 @@
 #include "ServerErrors.h"
 #include "TempFolder.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -109,6 +110,11 @@ protected:
         previousStore_ = SetConfigStore(&store_);
         InstallBrokerInterfaceHooks();
         Requester.SetPauseMillisecondsForTesting(5);
+        // Both tables of the sessions view are checked on every change the tests make.
+        for (QAbstractItemModel* model :
+             std::initializer_list<QAbstractItemModel*>{sessions_->Sessions, sessions_->Resources})
+            new QAbstractItemModelTester(
+                model, QAbstractItemModelTester::FailureReportingMode::Fatal, model);
     }
     ~BrokerWindowsTest() override {
         login_.reset();
