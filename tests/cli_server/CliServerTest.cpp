@@ -360,10 +360,11 @@ TEST_F(ServerCommands, TextsFromTheServerNeverReachTheTerminalRaw) {
     EXPECT_EQ(Json({"locals"})["connections"][0]["user_name"], "U" + title)
         << "--json keeps the text, escaped as JSON";
 
-    // A message of the lower layers that names what the user typed.
+    // A host name holding control characters is no host name: refused before any lookup,
+    // with nothing of it echoed.
     const TCommandResult host = RunCommand(kAdmin, {"--tcp", "h" + title, "info"});
-    EXPECT_EQ(host.ExitCode, 1);
-    EXPECT_EQ(host.Err, "The server's host name h" + shown + " could not be resolved.\n");
+    EXPECT_EQ(host.ExitCode, 2);
+    EXPECT_EQ(host.Err, "The server's address must be an IPv4 address or a host name.\n");
 }
 
 // Output that cannot be written fails the command with the system's reason: for a short
