@@ -3,8 +3,8 @@
 #include "ExitGuard.h"
 #include "IdPermutation.h"
 #include "MessageDialogs.h"
-#include "Win1256.h"
 #include "SecretFiles.h"
+#include "Win1256.h"
 
 #include <CLI/CLI.hpp>
 
