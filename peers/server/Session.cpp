@@ -67,8 +67,10 @@ bool SendAll(int fd, const std::uint8_t* buf, std::size_t n, bool& stalled) {
 }
 
 void Complain(std::uint32_t connection, const std::string& what) {
-    std::cerr << "zephran-testserver: connection " << connection << ": " << what
-              << "; closing it\n";
+    // One write for the whole line, so that the lines of sessions closing at once never mix.
+    const std::string line = "zephran-testserver: connection " + std::to_string(connection) + ": " +
+                             what + "; closing it\n";
+    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
 }
 
 std::string Seconds(std::chrono::milliseconds ms) {

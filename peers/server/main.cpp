@@ -179,8 +179,9 @@ int main(int argc, char** argv) {
         if (fd < 0)
             continue;
         if (clients.size() >= max_clients) {
-            std::cerr << "zephran-testserver: " << max_clients
-                      << " clients are connected; refusing another\n";
+            const std::string line = "zephran-testserver: " + std::to_string(max_clients) +
+                                     " clients are connected; refusing another\n";
+            std::cerr.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
             ::shutdown(fd, SHUT_RDWR);
             ::close(fd);
             continue;
