@@ -91,28 +91,10 @@ TList MakeList(bool databases, std::size_t bytes) {
 Bytes Answer(std::uint16_t code, const TList& list) {
     TWireHeader h;
     h.RequestCode = code;
+    if (auto admission = AdmissionReply(code))
+        return *admission;
     Bytes d;
     switch (code) {
-    case 20:
-        PutShortString(d, "Central Library");
-        PutShortString(d, "Centre text");
-        PutShortString(d, "MAIN");
-        PutByte(d, 2);
-        PutByte(d, 3);
-        PutWord(d, 0x0405);
-        break;
-    case 18:
-        h.Value = 0x0901;
-        break;
-    case 1:
-        h.Value = 1;
-        h.Param = 0x1234;
-        PutWord(d, 100);
-        PutWord(d, 5);
-        PutByte(d, 0);
-        PutShortString(d, "text of FIVE");
-        PutShortString(d, "FIVE");
-        break;
     default:
         if (code == list.Code) {
             h.Value = list.Count;

@@ -71,28 +71,10 @@ bool PeerClosed(TPeerConnection& c) {
 Bytes Answer(const TWireHeader& request, const TServerData& data) {
     TWireHeader h;
     h.RequestCode = request.RequestCode;
+    if (auto admission = AdmissionReply(request.RequestCode))
+        return *admission;
     Bytes d;
     switch (request.RequestCode) {
-    case 20: // security information
-        PutShortString(d, "Central Library");
-        PutShortString(d, "Centre text");
-        PutShortString(d, "MAIN");
-        PutByte(d, 2);
-        PutByte(d, 3);
-        PutWord(d, 0x0405);
-        break;
-    case 18: // login
-        h.Value = 0x0901;
-        break;
-    case 1: // database list of the admission
-        h.Value = 1;
-        h.Param = 0x1234;
-        PutWord(d, 100);
-        PutWord(d, 5);
-        PutByte(d, 0);
-        PutShortString(d, "text of FIVE");
-        PutShortString(d, "FIVE");
-        break;
     case 368: // local connections: one, with one result
         h.Value = 1;
         PutShortString(d, "JOHN");

@@ -50,28 +50,10 @@ Bytes LocalsData() {
 Bytes CorrectReply(std::uint16_t code) {
     TWireHeader h;
     h.RequestCode = code;
+    if (auto admission = AdmissionReply(code))
+        return *admission;
     Bytes d;
     switch (code) {
-    case 20:
-        PutShortString(d, "Central Library");
-        PutShortString(d, "Centre text");
-        PutShortString(d, "MAIN");
-        PutByte(d, 2);
-        PutByte(d, 3);
-        PutWord(d, 0x0405);
-        break;
-    case 18:
-        h.Value = 0x0901;
-        break;
-    case 1:
-        h.Value = 1;
-        h.Param = 0x1234;
-        PutWord(d, 100);
-        PutWord(d, 5);
-        PutByte(d, 0);
-        PutShortString(d, "text of FIVE");
-        PutShortString(d, "FIVE");
-        break;
     case 368:
         h.Value = 1;
         d = LocalsData();

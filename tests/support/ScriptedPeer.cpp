@@ -219,3 +219,34 @@ void PutShortString(Bytes& b, const std::string& s) {
     b.push_back(static_cast<std::uint8_t>(s.size()));
     b.insert(b.end(), s.begin(), s.end());
 }
+
+std::optional<Bytes> AdmissionReply(std::uint16_t requestCode) {
+    TWireHeader h;
+    h.RequestCode = requestCode;
+    Bytes d;
+    switch (requestCode) {
+    case 20:
+        PutShortString(d, "Central Library");
+        PutShortString(d, "Centre text");
+        PutShortString(d, "MAIN");
+        PutByte(d, 2);
+        PutByte(d, 3);
+        PutWord(d, 0x0405);
+        break;
+    case 18:
+        h.Value = 0x0901;
+        break;
+    case 1:
+        h.Value = 1;
+        h.Param = 0x1234;
+        PutWord(d, 100);
+        PutWord(d, 5);
+        PutByte(d, 0);
+        PutShortString(d, "text of FIVE");
+        PutShortString(d, "FIVE");
+        break;
+    default:
+        return std::nullopt;
+    }
+    return MakeReply(h, d);
+}

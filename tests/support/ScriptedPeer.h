@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,3 +80,8 @@ void PutByte(Bytes& b, std::uint8_t v);
 void PutWord(Bytes& b, std::uint16_t v);
 void PutLong(Bytes& b, std::int32_t v);
 void PutShortString(Bytes& b, const std::string& s);
+
+// A correct server's reply to a request of an administrator's admission: the security
+// information (20) of "Central Library", the login (18), and the database list (1) holding one
+// database, FIVE (id 100, number 5). Nothing for any other request.
+std::optional<Bytes> AdmissionReply(std::uint16_t requestCode);
