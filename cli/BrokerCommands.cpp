@@ -36,31 +36,10 @@ std::string Shown(std::string_view text) {
     return EscapeControls(Masked(text));
 }
 
-// JSON values. Texts are masked; JSON escapes the C0 controls itself, and DEL and the C1
-// controls (which a terminal may still act on) are written as \u escapes too.
+// A JSON string value of a text, masked.
 std::string JsonText(std::string_view text) {
-    const std::string json =
-        nlohmann::json(Masked(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::string out;
-    out.reserve(json.size());
-    static const char kHex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < json.size(); ++i) {
-        const auto b = static_cast<unsigned char>(json[i]);
-        unsigned control = 0x100; // none
-        if (b == 0x7F)
-            control = b;
-        else if (b == 0xC2 && i + 1 < json.size() &&
-                 static_cast<unsigned char>(json[i + 1]) >= 0x80 &&
-                 static_cast<unsigned char>(json[i + 1]) <= 0x9F)
-            control = static_cast<unsigned char>(json[++i]);
-        if (control == 0x100) {
-            out.push_back(json[i]);
-            continue;
-        }
-        out += "\\u00";
-        out.push_back(kHex[control >> 4]);
-        out.push_back(kHex[control & 0xF]);
-    }
+    AppendJsonString(out, Masked(text));
     return out;
 }
 

@@ -70,7 +70,14 @@ void AppendJsonString(std::string& out, std::string_view s) {
             continue;
         }
         if (length > 1) {
-            out.append(s.substr(i, length));
+            const auto next = static_cast<unsigned char>(s[i + 1]);
+            if (b == 0xC2 && next <= 0x9F) { // a C1 control, which a terminal may act on
+                out += "\\u00";
+                out.push_back(kHex[next >> 4]);
+                out.push_back(kHex[next & 0xF]);
+            } else {
+                out.append(s.substr(i, length));
+            }
             i += length;
             continue;
         }
@@ -97,7 +104,7 @@ void AppendJsonString(std::string& out, std::string_view s) {
             out += "\\t";
             break;
         default:
-            if (b < 0x20) {
+            if (b < 0x20 || b == 0x7F) {
                 out += "\\u00";
                 out.push_back(kHex[b >> 4]);
                 out.push_back(kHex[b & 0xF]);

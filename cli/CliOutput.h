@@ -70,8 +70,9 @@ private:
     bool keyed_ = false;
 };
 
-// The text as a JSON string, quotes included: escaped as PrintJson escapes it, bytes that are
-// not UTF-8 replaced by U+FFFD.
+// The text as a JSON string, quotes included: escaped as PrintJson escapes it, and DEL and the
+// C1 controls (which a terminal may still act on) as \u escapes too; bytes that are not UTF-8
+// replaced by U+FFFD.
 void AppendJsonString(std::string& out, std::string_view utf8);
 
 // An aligned table printed from two passes over its rows, so that the rows need not be held:
