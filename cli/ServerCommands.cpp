@@ -170,7 +170,7 @@ std::vector<std::string> LocalConnectionRow(const TLocConnInfo& c, std::size_t n
 
 bool Locals(TCliContext& ctx) {
     TListReply reply;
-    if (FetchLocalConnList(1, reply) != kExchangeDone)
+    if (FetchLocalConnList(1, reply) != TExchangeResult::Done)
         return false;
     std::size_t n = 0;
     if (ctx.Json) {
@@ -231,7 +231,7 @@ std::optional<std::string> WebLastAccess(const TWebConnInfo& w, std::size_t n, b
 
 bool Webs(TCliContext& ctx) {
     TListReply reply;
-    if (FetchWebConnList(1, reply) != kExchangeDone)
+    if (FetchWebConnList(1, reply) != TExchangeResult::Done)
         return false;
     std::size_t n = 0;
     if (ctx.Json) {
@@ -343,7 +343,7 @@ void PrintDatabaseDetails(const TDBInfo& d) {
 
 bool Databases(TCliContext& ctx) {
     TListReply reply;
-    if (FetchDBList(1, reply) != kExchangeDone)
+    if (FetchDBList(1, reply) != TExchangeResult::Done)
         return false;
     if (ctx.Json) {
         TJsonWriter out;
@@ -379,7 +379,7 @@ bool Databases(TCliContext& ctx) {
 
 bool Status(TCliContext& ctx) {
     TServerStatusBlock block;
-    if (GetServerStatus(1, block) != kExchangeDone)
+    if (GetServerStatus(1, block) != TExchangeResult::Done)
         return false;
     const std::vector<TStatusLine> lines = ServerStatusLines(block);
     if (ctx.Json) {
@@ -439,7 +439,7 @@ constexpr std::size_t kLogPiece = 64 * 1024;
 
 bool ErrorLog(TCliContext& ctx) {
     std::string text;
-    if (ReadWholeServerErrorLog(1, text) != kExchangeDone)
+    if (ReadWholeServerErrorLog(1, text) != TExchangeResult::Done)
         return false;
     if (ctx.Json) {
         // {"text": "..."}: the string's escaped pieces between its quotes. Windows-1256 is
@@ -499,7 +499,7 @@ void AddServerCommands(CLI::App& app, TCliContext& ctx) {
     AddCommand(app, ctx, "error-log", "the whole server error log", ErrorLog);
     AddCommand(app, ctx, "clear-error-log", "clear the server's error log", [](TCliContext&) {
         return !Confirm("Are you sure to clear error log?") ||
-               ClearServerErrorLog(1) == kExchangeDone;
+               ClearServerErrorLog(1) == TExchangeResult::Done;
     });
 
     static std::int32_t securityNum = 0;
@@ -511,7 +511,8 @@ void AddServerCommands(CLI::App& app, TCliContext& ctx) {
     killLocal->callback([&ctx] {
         RunSession(ctx, [] {
             return !Confirm("Are you sure about deleting connection?") ||
-                   DeleteLocalConn(1, EncodeWin1256(userName), securityNum) == kExchangeDone;
+                   DeleteLocalConn(1, EncodeWin1256(userName), securityNum) ==
+                       TExchangeResult::Done;
         });
     });
 
@@ -521,7 +522,7 @@ void AddServerCommands(CLI::App& app, TCliContext& ctx) {
     killWeb->callback([&ctx] {
         RunSession(ctx, [] {
             return !Confirm("Are you sure about deleting connection?") ||
-                   DeleteWebConn(1, userId) == kExchangeDone;
+                   DeleteWebConn(1, userId) == TExchangeResult::Done;
         });
     });
 }

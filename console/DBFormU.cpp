@@ -151,7 +151,7 @@ void TDBListForm::ShowCurrent() {
 
 bool TDBListForm::RefreshView() {
     TDBList list;
-    if (GetDBList(1, list) != kExchangeDone)
+    if (GetDBList(1, list) != TExchangeResult::Done)
         return false;
     std::vector<TDBRow> rows;
     rows.reserve(list.size());

@@ -226,7 +226,7 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
 
 bool TErrorLogForm::RefreshView() {
     LogMemo->Clear();
-    const bool complete = ReadWholeServerErrorLog(1, text_) == kExchangeDone;
+    const bool complete = ReadWholeServerErrorLog(1, text_) == TExchangeResult::Done;
     // One paragraph per line: the memo takes the text with plain line feeds.
     QString shown = ServerLines(text_);
     if (shown.endsWith(QLatin1Char('\n')))

@@ -143,7 +143,7 @@ void TLocConnForm::ShowCurrent() {
 
 bool TLocConnForm::RefreshView() {
     TLocConnList list;
-    if (GetLocalConnList(1, list) != kExchangeDone)
+    if (GetLocalConnList(1, list) != TExchangeResult::Done)
         return false;
     std::vector<TLocConnRow> rows;
     rows.reserve(list.size());
@@ -195,7 +195,7 @@ void TLocConnForm::DeleteConnActExecute() {
     // The request waits for the server while the window stays live: it sends copies.
     const std::string userName = r->UserName;
     const std::int32_t securityNum = r->SecurityNum;
-    if (DeleteLocalConn(1, userName, securityNum) != kExchangeDone)
+    if (DeleteLocalConn(1, userName, securityNum) != TExchangeResult::Done)
         return;
     Connections->Remove(row);
     SetCurrentRow(std::min(row, Connections->rowCount() - 1));

@@ -116,7 +116,7 @@ void TServerStatusForm::FitInto(const QRect& available) {
 
 bool TServerStatusForm::RefreshView() {
     TServerStatusBlock block{};
-    if (GetServerStatus(1, block) != kExchangeDone)
+    if (GetServerStatus(1, block) != TExchangeResult::Done)
         return false;
     const std::vector<TStatusLine> lines = ServerStatusLines(block);
     for (std::size_t i = 0; i < lines.size() && i < ValueLabels.size(); ++i)

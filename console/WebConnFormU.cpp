@@ -64,7 +64,7 @@ void TWebConnForm::SetCurrentRow(int row) {
 
 bool TWebConnForm::RefreshView() {
     TWebConnList list;
-    if (GetWebConnList(1, list) != kExchangeDone)
+    if (GetWebConnList(1, list) != TExchangeResult::Done)
         return false;
     std::vector<TWebConnRow> rows;
     rows.reserve(list.size());
@@ -87,7 +87,7 @@ void TWebConnForm::DeleteConnActExecute() {
     if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
         return;
     const TWebConnRow* r = Connections->RowAt(row);
-    if (r == nullptr || DeleteWebConn(1, r->UserId) != kExchangeDone)
+    if (r == nullptr || DeleteWebConn(1, r->UserId) != TExchangeResult::Done)
         return;
     Connections->Remove(row);
     SetCurrentRow(std::min(row, Connections->rowCount() - 1));

@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "MessageDialogs.h"
+#include "Protocol.h"
 #include "RequestDispatcher.h"
 #include "Win1256.h"
 
@@ -98,7 +99,7 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
                                                  info.CenterText, info.ServerName)) {
         CloseConnection(socket);
         Call(hooks.EndBusy);
-        if (errorCode == 162)
+        if (errorCode == ReplyValue::kVersionRefused)
             ShowMessageBox("You need client programs version " + std::to_string(major) + "." +
                            std::to_string(minor) + " or higher to connect to this server!");
         else
@@ -117,7 +118,7 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
     if (!through || !accepted) {
         CloseConnection(socket);
         Call(hooks.EndBusy);
-        if (through && busy != 0)
+        if (through && busy != ReplyValue::kLoginNotBusy)
             ShowMessageBox(
                 "Could not login to this server. Administrator account in this server is "
                 "single entry and anotheruser is currently using it.");

@@ -12,7 +12,7 @@ namespace {
 // owner record on success, nothing when the failure has been shown.
 bool Execute(std::uint8_t serverIndex, TRequestRecord& request, std::uint16_t clientError) {
     if (RequestDispatcher == nullptr ||
-        RequestDispatcher->ExecuteRequest(serverIndex, request) != kExchangeDone) {
+        RequestDispatcher->ExecuteRequest(serverIndex, request) != TExchangeResult::Done) {
         ShowClientInternalError(clientError);
         return false;
     }
@@ -24,8 +24,8 @@ bool Execute(std::uint8_t serverIndex, TRequestRecord& request, std::uint16_t cl
     return true;
 }
 
-void ReadDateTime(TReplyBuffer* b, TServerDateTime& value, std::int32_t& cursor) {
-    ReadBytes(b, cursor, static_cast<std::uint16_t>(value.size()), value.data());
+void ReadDateTime(TReplyReader& reader, TServerDateTime& value) {
+    reader.Bytes(value.data(), static_cast<std::uint16_t>(value.size()));
 }
 
 // Room for `count` records of `size` bytes, as the console checks before it decodes.
@@ -88,18 +88,21 @@ void ReleaseDBList(TDBList& list) {
 namespace {
 
 // The request of a list without decoding its reply; no data is a list without records.
-std::uint16_t FetchList(std::uint8_t serverIndex, std::uint16_t code, std::uint16_t clientError,
-                        TListReply& reply) {
+TExchangeResult FetchList(std::uint8_t serverIndex, std::uint16_t code, std::uint16_t clientError,
+                          TListReply& reply) {
     reply = TListReply{};
     TRequestRecord r;
     r.Code = code;
     if (!Execute(serverIndex, r, clientError))
-        return kExchangeFailed;
+        return TExchangeResult::Failed;
     if (r.Data) {
         reply.Count = r.Value;
         reply.Data = std::move(r.Data);
+    } else if (r.Value != 0) {
+        // Records counted but no data sent: a list without records, as for a correct server.
+        TReplyReader(nullptr).ReportIfShort(code);
     }
-    return kExchangeDone;
+    return TExchangeResult::Done;
 }
 
 // Runs a walk; an allocation that fails in it (in the record or in the caller's `each`) is
@@ -132,34 +135,34 @@ bool DecodeInto(List& list, TReplyBuffer* b, std::uint16_t count, ForEach forEac
 
 } // namespace
 
-std::uint16_t FetchLocalConnList(std::uint8_t serverIndex, TListReply& reply) {
-    return FetchList(serverIndex, 368, 265, reply);
+TExchangeResult FetchLocalConnList(std::uint8_t serverIndex, TListReply& reply) {
+    return FetchList(serverIndex, RequestCode::kLocalConnList, ClientError::kLocalConnList, reply);
 }
 
-std::uint16_t FetchWebConnList(std::uint8_t serverIndex, TListReply& reply) {
-    return FetchList(serverIndex, 370, 267, reply);
+TExchangeResult FetchWebConnList(std::uint8_t serverIndex, TListReply& reply) {
+    return FetchList(serverIndex, RequestCode::kWebConnList, ClientError::kWebConnList, reply);
 }
 
-std::uint16_t FetchDBList(std::uint8_t serverIndex, TListReply& reply) {
-    return FetchList(serverIndex, 372, 269, reply);
+TExchangeResult FetchDBList(std::uint8_t serverIndex, TListReply& reply) {
+    return FetchList(serverIndex, RequestCode::kDBList, ClientError::kDBList, reply);
 }
 
-std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
+TExchangeResult GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
     ReleaseLocalConnList(list);
     TListReply reply;
-    if (FetchLocalConnList(serverIndex, reply) != kExchangeDone)
-        return kExchangeFailed;
+    if (FetchLocalConnList(serverIndex, reply) != TExchangeResult::Done)
+        return TExchangeResult::Failed;
     if (!reply.Data)
-        return kExchangeDone;
-    return DecodeLocalConnList(reply.Data.get(), reply.Count, list) ? kExchangeDone
-                                                                    : kExchangeFailed;
+        return TExchangeResult::Done;
+    return DecodeLocalConnList(reply.Data.get(), reply.Count, list) ? TExchangeResult::Done
+                                                                    : TExchangeResult::Failed;
 }
 
 bool ForEachLocalConn(TReplyBuffer* b, std::uint16_t count,
                       const std::function<void(TLocConnInfo&)>& each) {
     return Guarded([&] {
         TLocConnInfo c;
-        std::int32_t cursor = 1;
+        TReplyReader reader(b);
         for (int n = 0; n < count; ++n) {
             // A fresh record (a read past the end leaves a field as it was) that keeps the
             // room of the previous record's results.
@@ -167,19 +170,19 @@ bool ForEachLocalConn(TReplyBuffer* b, std::uint16_t count,
             results.clear();
             c = TLocConnInfo{};
             c.Results = std::move(results);
-            ReadShortString(b, c.UserName, 30, cursor);
-            ReadLong(b, c.SecurityNum, cursor);
-            ReadByte(b, c.Status, cursor);
-            ReadLong(b, c.RequestsCount, cursor);
-            ReadWord(b, c.ASyncRequests, cursor);
+            reader.ShortString(c.UserName, 30);
+            reader.Long(c.SecurityNum);
+            reader.Byte(c.Status);
+            reader.Long(c.RequestsCount);
+            reader.Word(c.ASyncRequests);
             std::uint16_t onWire = 0;
-            ReadWord(b, onWire, cursor);
+            reader.Word(onWire);
             c.ResultsCount = std::min(onWire, kMaxResults);
-            ReadDateTime(b, c.ConnectTime, cursor);
-            ReadDateTime(b, c.LastRequestTime, cursor);
-            ReadWord(b, c.CaptureFlags, cursor);
-            ReadWord(b, c.CapturedDBId, cursor);
-            ReadWord(b, c.CapturedTextBankId, cursor);
+            ReadDateTime(reader, c.ConnectTime);
+            ReadDateTime(reader, c.LastRequestTime);
+            reader.Word(c.CaptureFlags);
+            reader.Word(c.CapturedDBId);
+            reader.Word(c.CapturedTextBankId);
             if (c.ResultsCount > 0) {
                 if (!Reserve(c.Results, c.ResultsCount)) {
                     ShowOutOfMemory();
@@ -187,7 +190,7 @@ bool ForEachLocalConn(TReplyBuffer* b, std::uint16_t count,
                 }
                 // The entries are read from the window in one piece when they are all there.
                 const std::int32_t bytes = 5 * c.ResultsCount;
-                if (const std::uint8_t* p = b->GetPointer(cursor, bytes)) {
+                if (const std::uint8_t* p = reader.Peek(bytes)) {
                     c.Results.resize(c.ResultsCount);
                     for (TLocConnResult& res : c.Results) {
                         res.Kind = p[0];
@@ -195,21 +198,21 @@ bool ForEachLocalConn(TReplyBuffer* b, std::uint16_t count,
                         res.Lifetime = static_cast<std::uint16_t>(p[3] | (p[4] << 8));
                         p += 5;
                     }
-                    cursor += bytes;
+                    reader.Skip(bytes);
                 } else {
                     for (int i = 0; i < c.ResultsCount; ++i) {
                         TLocConnResult& res = c.Results.emplace_back();
-                        ReadByte(b, res.Kind, cursor);
-                        ReadWord(b, res.DBHandle, cursor);
-                        ReadWord(b, res.Lifetime, cursor);
+                        reader.Byte(res.Kind);
+                        reader.Word(res.DBHandle);
+                        reader.Word(res.Lifetime);
                     }
                 }
             }
             // Entries beyond the kept ones are stepped over, so the next record starts in place.
-            cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
-                INT32_MAX, std::int64_t{cursor} + 5 * (onWire - c.ResultsCount)));
+            reader.Skip(5 * (onWire - c.ResultsCount));
             each(c);
         }
+        reader.ReportIfShort(RequestCode::kLocalConnList);
         return true;
     });
 }
@@ -218,43 +221,46 @@ bool DecodeLocalConnList(TReplyBuffer* b, std::uint16_t count, TLocConnList& lis
     return DecodeInto(list, b, count, ForEachLocalConn);
 }
 
-std::uint16_t DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
-                              std::int32_t securityNum) {
+TExchangeResult DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
+                                std::int32_t securityNum) {
     const std::string name = userName.substr(0, 255);
     std::vector<std::uint8_t> block;
     block.push_back(static_cast<std::uint8_t>(name.size()));
     block.insert(block.end(), name.begin(), name.end());
     if (!CanAllocate(static_cast<std::int64_t>(block.size())))
-        return kExchangeFailed;
+        return TExchangeResult::Failed;
     TRequestRecord r;
-    r.Code = 369;
+    r.Code = RequestCode::kDeleteLocalConn;
     r.Param = securityNum;
     r.Payload = std::make_unique<TRequestPayload>(std::move(block));
-    return Execute(serverIndex, r, 266) ? kExchangeDone : kExchangeFailed;
+    return Execute(serverIndex, r, ClientError::kDeleteLocalConn) ? TExchangeResult::Done
+                                                                  : TExchangeResult::Failed;
 }
 
-std::uint16_t GetWebConnList(std::uint8_t serverIndex, TWebConnList& list) {
+TExchangeResult GetWebConnList(std::uint8_t serverIndex, TWebConnList& list) {
     list.clear();
     TListReply reply;
-    if (FetchWebConnList(serverIndex, reply) != kExchangeDone)
-        return kExchangeFailed;
+    if (FetchWebConnList(serverIndex, reply) != TExchangeResult::Done)
+        return TExchangeResult::Failed;
     if (!reply.Data)
-        return kExchangeDone;
-    return DecodeWebConnList(reply.Data.get(), reply.Count, list) ? kExchangeDone : kExchangeFailed;
+        return TExchangeResult::Done;
+    return DecodeWebConnList(reply.Data.get(), reply.Count, list) ? TExchangeResult::Done
+                                                                  : TExchangeResult::Failed;
 }
 
 bool ForEachWebConn(TReplyBuffer* b, std::uint16_t count,
                     const std::function<void(TWebConnInfo&)>& each) {
     return Guarded([&] {
         TWebConnInfo w;
-        std::int32_t cursor = 1;
+        TReplyReader reader(b);
         for (int n = 0; n < count; ++n) {
             w = TWebConnInfo{};
-            ReadShortString(b, w.UserName, 30, cursor);
-            ReadLong(b, w.UserId, cursor);
-            ReadDateTime(b, w.LastAccessTime, cursor);
+            reader.ShortString(w.UserName, 30);
+            reader.Long(w.UserId);
+            ReadDateTime(reader, w.LastAccessTime);
             each(w);
         }
+        reader.ReportIfShort(RequestCode::kWebConnList);
         return true;
     });
 }
@@ -263,21 +269,23 @@ bool DecodeWebConnList(TReplyBuffer* b, std::uint16_t count, TWebConnList& list)
     return DecodeInto(list, b, count, ForEachWebConn);
 }
 
-std::uint16_t DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId) {
+TExchangeResult DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId) {
     TRequestRecord r;
-    r.Code = 371;
+    r.Code = RequestCode::kDeleteWebConn;
     r.Param = userId;
-    return Execute(serverIndex, r, 268) ? kExchangeDone : kExchangeFailed;
+    return Execute(serverIndex, r, ClientError::kDeleteWebConn) ? TExchangeResult::Done
+                                                                : TExchangeResult::Failed;
 }
 
-std::uint16_t GetDBList(std::uint8_t serverIndex, TDBList& list) {
+TExchangeResult GetDBList(std::uint8_t serverIndex, TDBList& list) {
     ReleaseDBList(list);
     TListReply reply;
-    if (FetchDBList(serverIndex, reply) != kExchangeDone)
-        return kExchangeFailed;
+    if (FetchDBList(serverIndex, reply) != TExchangeResult::Done)
+        return TExchangeResult::Failed;
     if (!reply.Data)
-        return kExchangeDone;
-    return DecodeDBList(reply.Data.get(), reply.Count, list) ? kExchangeDone : kExchangeFailed;
+        return TExchangeResult::Done;
+    return DecodeDBList(reply.Data.get(), reply.Count, list) ? TExchangeResult::Done
+                                                             : TExchangeResult::Failed;
 }
 
 bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TDBInfo&)>& each) {
@@ -285,7 +293,7 @@ bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TD
         TDBInfo d;
         std::string path;
         std::string skipped;
-        std::int32_t cursor = 1;
+        TReplyReader reader(b);
         for (int n = 0; n < count; ++n) {
             // A fresh record that keeps the room of the previous one's children and results.
             std::vector<std::uint16_t> childIds = std::move(d.ChildIds);
@@ -295,14 +303,14 @@ bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TD
             d = TDBInfo{};
             d.ChildIds = std::move(childIds);
             d.Results = std::move(results);
-            ReadWord(b, d.Id, cursor);
+            reader.Word(d.Id);
             path.clear();
-            ReadShortString(b, path, 255, cursor);
+            reader.ShortString(path, 255);
             d.Path = path.substr(0, 80);
-            ReadByte(b, d.IsOpen, cursor);
-            ReadByte(b, d.IsParent, cursor);
+            reader.Byte(d.IsOpen);
+            reader.Byte(d.IsParent);
             std::uint8_t childrenOnWire = 0;
-            ReadByte(b, childrenOnWire, cursor);
+            reader.Byte(childrenOnWire);
             d.ChildCount = std::min(childrenOnWire, kMaxChildren);
             if (d.ChildCount > 0) {
                 if (!Reserve(d.ChildIds, d.ChildCount)) {
@@ -310,12 +318,11 @@ bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TD
                     return false;
                 }
                 for (int i = 0; i < d.ChildCount; ++i)
-                    ReadWord(b, d.ChildIds.emplace_back(), cursor);
+                    reader.Word(d.ChildIds.emplace_back());
             }
-            cursor = static_cast<std::int32_t>(std::min<std::int64_t>(
-                INT32_MAX, std::int64_t{cursor} + 2 * (childrenOnWire - d.ChildCount)));
+            reader.Skip(2 * (childrenOnWire - d.ChildCount));
             std::uint16_t resultsOnWire = 0;
-            ReadWord(b, resultsOnWire, cursor);
+            reader.Word(resultsOnWire);
             d.ResCount = std::min(resultsOnWire, kMaxResults);
             if (d.ResCount > 0) {
                 if (!Reserve(d.Results, d.ResCount)) {
@@ -324,18 +331,19 @@ bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TD
                 }
                 for (int i = 0; i < d.ResCount; ++i) {
                     TDBResult& res = d.Results.emplace_back();
-                    ReadByte(b, res.Kind, cursor);
-                    ReadShortString(b, res.UserName, 30, cursor);
+                    reader.Byte(res.Kind);
+                    reader.ShortString(res.UserName, 30);
                 }
             }
             // Results beyond the kept ones: a kind byte and a short string each.
             for (int i = d.ResCount; i < resultsOnWire; ++i) {
                 std::uint8_t kind = 0;
-                ReadByte(b, kind, cursor);
-                ReadShortString(b, skipped, 0, cursor);
+                reader.Byte(kind);
+                reader.ShortString(skipped, 0);
             }
             each(d);
         }
+        reader.ReportIfShort(RequestCode::kDBList);
         return true;
     });
 }
@@ -366,40 +374,45 @@ TServerStatusBlock DecodeStatusBlock(const std::uint8_t* p) {
     return s;
 }
 
-std::uint16_t GetServerStatus(std::uint8_t serverIndex, TServerStatusBlock& block) {
+TExchangeResult GetServerStatus(std::uint8_t serverIndex, TServerStatusBlock& block) {
     TRequestRecord r;
-    r.Code = 373;
-    if (!Execute(serverIndex, r, 270))
-        return kExchangeFailed;
+    r.Code = RequestCode::kServerStatus;
+    if (!Execute(serverIndex, r, ClientError::kServerStatus))
+        return TExchangeResult::Failed;
     std::uint8_t bytes[kStatusBlockSize];
-    std::int32_t cursor = 1;
-    if (r.Data && r.Data->Read(cursor, kStatusBlockSize, bytes))
+    TReplyReader reader(r.Data.get());
+    if (reader.Bytes(bytes, kStatusBlockSize))
         block = DecodeStatusBlock(bytes);
-    return kExchangeDone;
+    reader.ReportIfShort(RequestCode::kServerStatus);
+    return TExchangeResult::Done;
 }
 
-std::uint16_t ReadServerErrorLog(std::uint8_t serverIndex, std::uint8_t* destination,
-                                 std::uint16_t largestChunk, std::int32_t offset,
-                                 std::uint16_t& chunkLength) {
+TExchangeResult ReadServerErrorLog(std::uint8_t serverIndex, std::uint8_t* destination,
+                                   std::uint16_t largestChunk, std::int32_t offset,
+                                   std::uint16_t& chunkLength) {
     TRequestRecord r;
-    r.Code = 374;
+    r.Code = RequestCode::kReadErrorLog;
     r.Value = largestChunk;
     r.Param = offset;
-    if (!Execute(serverIndex, r, 271))
-        return kExchangeFailed;
+    if (!Execute(serverIndex, r, ClientError::kReadErrorLog))
+        return TExchangeResult::Failed;
     chunkLength = 0;
-    if (r.Data) {
-        // Never more than asked for, nor more than the reply carries.
-        chunkLength = static_cast<std::uint16_t>(
-            std::min<std::int32_t>({r.Value, largestChunk, r.Data->Size()}));
-        std::int32_t cursor = 1;
-        ReadBytes(r.Data.get(), cursor, chunkLength, destination);
-    }
-    return kExchangeDone;
+    const std::uint16_t announced = std::min(r.Value, largestChunk);
+    // Never more than asked for, nor more than the reply carries.
+    if (r.Data)
+        chunkLength = static_cast<std::uint16_t>(std::min<std::int32_t>(announced, r.Data->Size()));
+    TReplyReader reader(r.Data.get());
+    if (chunkLength > 0)
+        reader.Bytes(destination, chunkLength);
+    // A chunk that announces more bytes than it carries ran short of the rest.
+    reader.Skip(announced - chunkLength);
+    reader.ReportIfShort(RequestCode::kReadErrorLog);
+    return TExchangeResult::Done;
 }
 
-std::uint16_t ClearServerErrorLog(std::uint8_t serverIndex) {
+TExchangeResult ClearServerErrorLog(std::uint8_t serverIndex) {
     TRequestRecord r;
-    r.Code = 375;
-    return Execute(serverIndex, r, 272) ? kExchangeDone : kExchangeFailed;
+    r.Code = RequestCode::kClearErrorLog;
+    return Execute(serverIndex, r, ClientError::kClearErrorLog) ? TExchangeResult::Done
+                                                                : TExchangeResult::Failed;
 }

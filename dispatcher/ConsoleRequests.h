@@ -2,7 +2,8 @@
 
 // The console's eight requests to its server (codes 368 to 375): what each sends, how its reply
 // is decoded into records, the limits of decoding, and how every failure is reported. Each
-// answers 10 on success and 11 on a failure that has already been shown to the user.
+// answers TExchangeResult::Done on success and Failed on a failure that has already been shown to
+// the user.
 
 #include "DateTime.h"
 #include "RequestDispatcher.h"
@@ -86,17 +87,17 @@ using TLocConnList = std::vector<TLocConnInfo>;
 using TWebConnList = std::vector<TWebConnInfo>;
 using TDBList = std::vector<TDBInfo>;
 
-std::uint16_t GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list);
-std::uint16_t DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
-                              std::int32_t securityNum);
-std::uint16_t GetWebConnList(std::uint8_t serverIndex, TWebConnList& list);
-std::uint16_t DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId);
-std::uint16_t GetDBList(std::uint8_t serverIndex, TDBList& list);
-std::uint16_t GetServerStatus(std::uint8_t serverIndex, TServerStatusBlock& block);
-std::uint16_t ReadServerErrorLog(std::uint8_t serverIndex, std::uint8_t* destination,
-                                 std::uint16_t largestChunk, std::int32_t offset,
-                                 std::uint16_t& chunkLength);
-std::uint16_t ClearServerErrorLog(std::uint8_t serverIndex);
+TExchangeResult GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list);
+TExchangeResult DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
+                                std::int32_t securityNum);
+TExchangeResult GetWebConnList(std::uint8_t serverIndex, TWebConnList& list);
+TExchangeResult DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId);
+TExchangeResult GetDBList(std::uint8_t serverIndex, TDBList& list);
+TExchangeResult GetServerStatus(std::uint8_t serverIndex, TServerStatusBlock& block);
+TExchangeResult ReadServerErrorLog(std::uint8_t serverIndex, std::uint8_t* destination,
+                                   std::uint16_t largestChunk, std::int32_t offset,
+                                   std::uint16_t& chunkLength);
+TExchangeResult ClearServerErrorLog(std::uint8_t serverIndex);
 void ReleaseLocalConnList(TLocConnList& list);
 void ReleaseDBList(TDBList& list);
 
@@ -109,9 +110,9 @@ struct TListReply {
 
 // The three list requests without decoding: the reply is kept for the walkers below, so that
 // a caller holds the reply and one record, never the whole list decoded.
-std::uint16_t FetchLocalConnList(std::uint8_t serverIndex, TListReply& reply);
-std::uint16_t FetchWebConnList(std::uint8_t serverIndex, TListReply& reply);
-std::uint16_t FetchDBList(std::uint8_t serverIndex, TListReply& reply);
+TExchangeResult FetchLocalConnList(std::uint8_t serverIndex, TListReply& reply);
+TExchangeResult FetchWebConnList(std::uint8_t serverIndex, TListReply& reply);
+TExchangeResult FetchDBList(std::uint8_t serverIndex, TListReply& reply);
 
 // The walkers of the three list replies: each of the `count` records, decoded in turn into one
 // record that is handed to `each` (which may take its contents) and then reused. False, with

@@ -9,10 +9,6 @@ TRequestDispatcher* RequestDispatcher = nullptr;
 
 namespace {
 
-constexpr std::uint16_t kSecurityMask = 0x5A3C;
-constexpr std::uint16_t kVersionRefused = 162;
-constexpr std::uint16_t kListChanged = 5;
-
 std::string Cut(const std::string& s, std::size_t capacity) {
     return s.size() > capacity ? s.substr(0, capacity) : s;
 }
@@ -78,13 +74,13 @@ bool TRequestDispatcher::GetServerSecurityInf(TSocket socket, std::uint32_t conn
         return false;
     }
     TRequestRecord r;
-    r.Code = 20;
+    r.Code = RequestCode::kSecurityInfo;
     r.Value = static_cast<std::uint16_t>((connectionId % 65536) ^ kSecurityMask);
     if (!ExchangeRequest(socket, connectionId, r))
         return false;
     if (r.ReplyCode != 0) {
-        if (r.Value == kVersionRefused) {
-            errorCode = kVersionRefused;
+        if (r.Value == ReplyValue::kVersionRefused) {
+            errorCode = ReplyValue::kVersionRefused;
             const auto version = static_cast<std::uint16_t>(r.Param & 0xFFFF);
             requiredMajor = static_cast<std::uint8_t>(version >> 8);
             requiredMinor = static_cast<std::uint8_t>(version & 0xFF);
@@ -99,14 +95,14 @@ bool TRequestDispatcher::GetServerSecurityInf(TSocket socket, std::uint32_t conn
         return false;
     }
     flag = r.Value != 0;
-    std::int32_t cursor = 1;
-    TReplyBuffer* b = r.Data.get();
-    ReadShortString(b, centerName, 80, cursor);
-    ReadShortString(b, centerText, 80, cursor);
-    ReadShortString(b, serverName, 60, cursor);
-    ReadByte(b, securityKind, cursor);
-    ReadByte(b, securityByte, cursor);
-    ReadWord(b, securityWord, cursor);
+    TReplyReader reader(r.Data.get());
+    reader.ShortString(centerName, 80);
+    reader.ShortString(centerText, 80);
+    reader.ShortString(serverName, 60);
+    reader.Byte(securityKind);
+    reader.Byte(securityByte);
+    reader.Word(securityWord);
+    reader.ReportIfShort(RequestCode::kSecurityInfo);
     return true;
 }
 
@@ -130,7 +126,7 @@ bool TRequestDispatcher::LoginToSpxServer(TSocket socket, const std::string& use
     if (!CanAllocate(static_cast<std::int64_t>(block.size())))
         return false;
     TRequestRecord r;
-    r.Code = 18;
+    r.Code = RequestCode::kLogin;
     r.Payload = std::make_unique<TRequestPayload>(std::move(block));
     if (!ExchangeRequest(socket, connectionId, r)) {
         Report("TarvDBMS_SpxRequester returned Error in LoginToSPXServer.");
@@ -182,7 +178,7 @@ bool TRequestDispatcher::LogoutServer(std::uint8_t serverIndex) {
     if (e.State != 1 || e.Socket == kInvalidSocket)
         return false;
     TRequestRecord r;
-    r.Code = 19;
+    r.Code = RequestCode::kLogout;
     const bool ok = ExchangeRequest(e.Socket, e.ConnectionId, r);
     CloseConnection(e.Socket);
     // The entry stays until it is removed, but its socket is gone.
@@ -208,11 +204,11 @@ void TRequestDispatcher::RemoveServers(const TServerSet& which) {
     RemoveServerDatabases(removed);
 }
 
-std::uint16_t TRequestDispatcher::ExecuteRequest(std::uint8_t serverIndex,
-                                                 TRequestRecord& request) {
+TExchangeResult TRequestDispatcher::ExecuteRequest(std::uint8_t serverIndex,
+                                                   TRequestRecord& request) {
     if (serverIndex == 0 || serverIndex > ServerCount || Server(serverIndex).State != 1) {
         request.Payload.reset();
-        return kExchangeFailed;
+        return TExchangeResult::Failed;
     }
     const std::uint16_t code = request.Code;
     const std::uint16_t value = request.Value;
@@ -231,20 +227,20 @@ std::uint16_t TRequestDispatcher::ExecuteRequest(std::uint8_t serverIndex,
             request.Data.reset();
             request.ReplyCode = e.ListStamp;
             ok = ExchangeRequest(e.Socket, e.ConnectionId, request);
-            changed = ok && request.ReplyCode != 0 && request.Value == kListChanged;
+            changed = ok && request.ReplyCode != 0 && request.Value == ReplyValue::kListChanged;
             if (changed)
                 request.Data.reset();
         }
         if (!ok)
-            return kExchangeFailed;
+            return TExchangeResult::Failed;
         if (!changed)
-            return kExchangeDone;
+            return TExchangeResult::Done;
         if (attempt + 1 >= kMaxListReloads) {
             // A server that keeps saying its list changed would hold the console forever.
             request.Payload.reset();
             Report("Database list changed " + std::to_string(kMaxListReloads) +
                    " times in a row while executing request " + std::to_string(code) + ".");
-            return kExchangeFailed;
+            return TExchangeResult::Failed;
         }
         RefreshServerDatabases(serverIndex, Server(serverIndex).ServerId);
     }
@@ -264,7 +260,7 @@ bool TRequestDispatcher::FetchDatabaseList(std::uint8_t serverIndex,
     std::uint16_t count = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(Lock);
-        r.Code = 1;
+        r.Code = RequestCode::kDatabaseList;
         ok = ExchangeRequest(e.Socket, e.ConnectionId, r);
         if (ok) {
             stamp = static_cast<std::uint16_t>(r.Param & 0xFFFF);
@@ -274,15 +270,15 @@ bool TRequestDispatcher::FetchDatabaseList(std::uint8_t serverIndex,
     if (ok && count > 0 &&
         CanAllocate(static_cast<std::int64_t>(count * sizeof(TDatabaseListItem)))) {
         items.resize(count);
-        std::int32_t cursor = 1;
-        TReplyBuffer* b = r.Data.get();
+        TReplyReader reader(r.Data.get());
         for (TDatabaseListItem& item : items) {
-            ReadWord(b, item.Handle, cursor);
-            ReadWord(b, item.Number, cursor);
-            ReadByte(b, item.Flags, cursor);
-            ReadShortString(b, item.Text, 60, cursor);
-            ReadShortString(b, item.Name, 60, cursor);
+            reader.Word(item.Handle);
+            reader.Word(item.Number);
+            reader.Byte(item.Flags);
+            reader.ShortString(item.Text, 60);
+            reader.ShortString(item.Name, 60);
         }
+        reader.ReportIfShort(RequestCode::kDatabaseList);
     }
     return ok;
 }
@@ -396,20 +392,20 @@ bool TRequestDispatcher::FindDatabaseByHandle(std::uint8_t serverIndex, std::uin
     return found;
 }
 
-std::uint16_t TRequestDispatcher::GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number,
-                                                   std::string& text, std::string& name) {
+TExchangeResult TRequestDispatcher::GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number,
+                                                     std::string& text, std::string& name) {
     text.clear();
     name.clear();
     if (serverIndex == 0 || serverIndex > ServerCount)
-        return kExchangeFailed;
+        return TExchangeResult::Failed;
     const std::uint8_t serverId = Server(serverIndex).ServerId;
     for (int i = 1; i <= DatabaseCount; ++i) {
         const TDatabaseEntry& e = Database(i);
         if (e.ServerId == serverId && e.Number == number) {
             text = e.Text;
             name = e.Name;
-            return kExchangeDone;
+            return TExchangeResult::Done;
         }
     }
-    return kExchangeFailed;
+    return TExchangeResult::Failed;
 }

@@ -5,6 +5,7 @@
 // path of every request with its lock and its reload of a changed database list.
 
 #include "PacketTransport.h"
+#include "Protocol.h"
 
 #include <array>
 #include <bitset>
@@ -16,8 +17,9 @@
 
 inline constexpr int kMaxServers = 100;
 inline constexpr int kMaxDatabases = 250;
-inline constexpr std::uint16_t kExchangeDone = 10;
-inline constexpr std::uint16_t kExchangeFailed = 11;
+// What ExecuteRequest and the console requests answer: the exchange took place (the reply may
+// still carry a server error), or the server is not connected or the exchange failed.
+enum class TExchangeResult : std::uint16_t { Done = 10, Failed = 11 };
 // How many "database list changed" answers in a row a request takes before it gives up.
 inline constexpr int kMaxListReloads = 8;
 
@@ -109,7 +111,7 @@ public:
     void AddServers(const TServerSet& which, std::uint8_t count, const TServerInfo* infos);
     bool LogoutServer(std::uint8_t serverIndex);
     void RemoveServers(const TServerSet& which);
-    std::uint16_t ExecuteRequest(std::uint8_t serverIndex, TRequestRecord& request);
+    TExchangeResult ExecuteRequest(std::uint8_t serverIndex, TRequestRecord& request);
 
     // The database table.
     bool FetchDatabaseList(std::uint8_t serverIndex, std::vector<TDatabaseListItem>& items,
@@ -120,8 +122,8 @@ public:
     void RemoveServerDatabases(const TServerIdSet& removed);
     bool FindDatabaseByHandle(std::uint8_t serverIndex, std::uint16_t handle, std::uint16_t& number,
                               std::string& text, std::string& name);
-    std::uint16_t GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number,
-                                   std::string& text, std::string& name);
+    TExchangeResult GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number,
+                                     std::string& text, std::string& name);
 };
 
 // The process's one dispatcher.

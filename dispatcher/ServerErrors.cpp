@@ -2,7 +2,8 @@
 
 #include "DateTime.h"
 #include "MessageDialogs.h"
-#include "ReplyBuffer.h"
+#include "Protocol.h"
+#include "Runtime.h"
 #include "ServerErrorTexts.h"
 #include "Win1256.h"
 
@@ -20,7 +21,7 @@ std::string g_logFileName;
 } // namespace
 
 std::string ServerErrorText(std::uint16_t number) {
-    if (number == 65000)
+    if (number == ReplyValue::kSilentError)
         return {};
     std::string text;
     if (UseFarsiMessages)

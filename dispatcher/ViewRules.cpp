@@ -60,7 +60,8 @@ std::string DatabaseNameOfNumber(std::uint8_t serverIndex, std::uint16_t number)
     std::string text;
     std::string name;
     if (RequestDispatcher == nullptr ||
-        RequestDispatcher->GetDatabaseNames(serverIndex, number, text, name) != kExchangeDone ||
+        RequestDispatcher->GetDatabaseNames(serverIndex, number, text, name) !=
+            TExchangeResult::Done ||
         name.empty())
         return "UNKNOWN";
     return name;
@@ -168,18 +169,18 @@ void AppendErrorLogChunk(std::string& text, const std::uint8_t* chunk, std::uint
     }
 }
 
-std::uint16_t ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text,
-                                      std::int64_t limit) {
+TExchangeResult ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text,
+                                        std::int64_t limit) {
     text.clear();
     std::vector<std::uint8_t> buffer(kLogChunkSize);
     std::int32_t offset = 0;
     for (;;) {
         std::uint16_t length = 0;
         if (ReadServerErrorLog(serverIndex, buffer.data(), kLogChunkSize, offset, length) !=
-            kExchangeDone)
-            return kExchangeFailed;
+            TExchangeResult::Done)
+            return TExchangeResult::Failed;
         if (length == 0)
-            return kExchangeDone;
+            return TExchangeResult::Done;
         AppendErrorLogChunk(text, buffer.data(), length);
         if (std::int64_t{offset} + length >
             std::min<std::int64_t>(limit, INT32_MAX - kLogChunkSize)) {
@@ -187,7 +188,7 @@ std::uint16_t ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& tex
             ShowMessageBox("Server error log is too large. Only its first " +
                            std::to_string((std::int64_t{offset} + length) / (1024 * 1024)) +
                            " MB are shown.");
-            return kExchangeDone;
+            return TExchangeResult::Done;
         }
         offset += length;
     }

@@ -40,8 +40,8 @@ std::string ResultLineText(std::uint16_t count);
 // Error log: a chunk with every line ending made CR LF, each chunk on its own.
 void AppendErrorLogChunk(std::string& text, const std::uint8_t* chunk, std::uint16_t length);
 // The whole log, chunk after chunk of at most 4096 bytes until an empty one. On a failed
-// chunk request the text read so far stays and the result is 11. A log that would pass
+// chunk request the text read so far stays and the result is Failed. A log that would pass
 // `limit` bytes (or a signed 32-bit offset) stops there with a message.
 inline constexpr std::int64_t kErrorLogLimit = 64LL * 1024 * 1024;
-std::uint16_t ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text,
-                                      std::int64_t limit = kErrorLogLimit);
+TExchangeResult ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text,
+                                        std::int64_t limit = kErrorLogLimit);

@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 3: {
             std::uint8_t block[kStatusBlockSize] = {};
             std::int32_t cursor = 1;
-            ReadBytes(b, cursor, kStatusBlockSize, block);
+            ReadBytes(b, cursor, block, kStatusBlockSize);
             for (const TStatusLine& line : ServerStatusLines(DecodeStatusBlock(block)))
                 if (line.Value.size() > 40)
                     std::abort();
@@ -119,10 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::uint8_t byte = 0;
             std::uint16_t word = 0;
             std::int32_t number = 0;
-            ReadShortString(b, s, static_cast<std::uint8_t>(count >> 8), cursor);
-            ReadByte(b, byte, cursor);
-            ReadWord(b, word, cursor);
-            ReadLong(b, number, cursor);
+            ReadShortString(b, cursor, s, static_cast<std::uint8_t>(count >> 8));
+            ReadByte(b, cursor, byte);
+            ReadWord(b, cursor, word);
+            ReadLong(b, cursor, number);
             if (s.size() > (count >> 8))
                 std::abort();
             break;

@@ -17,11 +17,11 @@ void ReadBack(TReplyBuffer* buffer) {
     std::uint8_t piece[1000];
     std::int32_t cursor = 1;
     while (cursor <= buffer->Size()) {
-        ReadBytes(buffer, cursor, sizeof piece, piece);
+        ReadBytes(buffer, cursor, piece, sizeof piece);
     }
     std::string s;
     cursor = buffer->Size() > 300 ? buffer->Size() - 300 : 1;
-    ReadShortString(buffer, s, 255, cursor);
+    ReadShortString(buffer, cursor, s, 255);
 }
 
 } // namespace

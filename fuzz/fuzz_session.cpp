@@ -49,7 +49,7 @@ void Session(TSocket socket, bool& handedOver) {
         std::abort();
 
     TLocConnList locals;
-    if (GetLocalConnList(1, locals) == kExchangeDone) {
+    if (GetLocalConnList(1, locals) == TExchangeResult::Done) {
         for (const TLocConnInfo& c : locals) {
             if (c.Results.size() > kMaxResults || c.UserName.size() > 30)
                 std::abort();
@@ -63,11 +63,11 @@ void Session(TSocket socket, bool& handedOver) {
     }
     ReleaseLocalConnList(locals);
     TWebConnList webs;
-    if (GetWebConnList(1, webs) == kExchangeDone)
+    if (GetWebConnList(1, webs) == TExchangeResult::Done)
         for (const TWebConnInfo& w : webs)
             DecodeServerDateTime(w.LastAccessTime);
     TDBList dbs;
-    if (GetDBList(1, dbs) == kExchangeDone) {
+    if (GetDBList(1, dbs) == TExchangeResult::Done) {
         for (const TDBInfo& db : dbs) {
             if (db.ChildIds.size() > kMaxChildren || db.Results.size() > kMaxResults ||
                 db.Path.size() > 80)
@@ -80,7 +80,7 @@ void Session(TSocket socket, bool& handedOver) {
     }
     ReleaseDBList(dbs);
     TServerStatusBlock status;
-    if (GetServerStatus(1, status) == kExchangeDone)
+    if (GetServerStatus(1, status) == TExchangeResult::Done)
         ServerStatusLines(status);
     std::string log;
     ReadWholeServerErrorLog(1, log, 64 * 1024);

@@ -1,5 +1,7 @@
 #include "PacketTransport.h"
 
+#include "Protocol.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -414,7 +416,7 @@ bool ExchangeRequest(TSocket socket, std::uint32_t connectionId, TRequestRecord&
     if (ok)
         ok = ReceiveReply(socket, request);
     // A "database list changed" answer leaves the payload with the caller, who sends it again.
-    if (ok && request.ReplyCode != 0 && request.Value == 5)
+    if (ok && request.ReplyCode != 0 && request.Value == ReplyValue::kListChanged)
         request.Payload = std::move(payload);
     return ok;
 }

@@ -21,23 +21,11 @@
 #include <unistd.h>
 #endif
 
-TReportProc ReportProc;
-
-void Report(const std::string& message) {
-    if (ReportProc)
-        ReportProc(message);
-}
-
 namespace {
-
-std::int64_t g_allocationLimit = -1;
-std::string g_programDirectory;
 
 enum class TProbe { Free, Taken, TooManyFiles, Unusable };
 
 #if defined(_WIN32)
-constexpr char kSeparator = '\\';
-
 TProbe ProbeName(const std::string& name) {
     int fd = -1;
     const errno_t err = _sopen_s(&fd, name.c_str(), _O_RDWR | _O_BINARY, _SH_DENYWR, 0);
@@ -96,8 +84,6 @@ void RemoveFile(const std::string& name) {
     _unlink(name.c_str());
 }
 #else
-constexpr char kSeparator = '/';
-
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -112,7 +98,7 @@ TProbe ProbeName(const std::string& name) {
     switch (errno) {
     case ENOENT: {
         // Not found: free, unless the folder itself is missing ("path not found").
-        const auto slash = name.find_last_of(kSeparator);
+        const auto slash = name.find_last_of(kPathSeparator);
         const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash);
         return DirectoryExists(folder) ? TProbe::Free : TProbe::Unusable;
     }
@@ -227,47 +213,8 @@ void RemoveOpenSpillFiles() {
     spills.Names.clear();
 }
 
-bool CanAllocate(std::int64_t size) {
-    return size > 0 && (g_allocationLimit < 0 || size <= g_allocationLimit);
-}
-
-std::unique_ptr<std::uint8_t[]> GetMemOrNil(std::int64_t size) {
-    if (!CanAllocate(size))
-        return nullptr;
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow)
-                                               std::uint8_t[static_cast<std::size_t>(size)]);
-}
-
-void SetAllocationLimitForTesting(std::int64_t limit) {
-    g_allocationLimit = limit;
-}
-
-const std::string& ProgramDirectory() {
-    return g_programDirectory;
-}
-
-void SetProgramDirectory(const std::string& directory) {
-    g_programDirectory = directory;
-    if (!g_programDirectory.empty() && g_programDirectory.back() != kSeparator &&
-        g_programDirectory.back() != '/')
-        g_programDirectory.push_back(kSeparator);
-}
-
-void InitProgramDirectory() {
-#if defined(__linux__)
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n > 0) {
-        std::string full(path, static_cast<std::size_t>(n));
-        SetProgramDirectory(full.substr(0, full.find_last_of('/') + 1));
-        return;
-    }
-#endif
-    SetProgramDirectory(".");
-}
-
 std::string MakeTempFileName(const std::string& prefix) {
-    const std::string base = ProgramDirectory() + "TEMP" + kSeparator + prefix;
+    const std::string base = ProgramDirectory() + "TEMP" + kPathSeparator + prefix;
     for (int n = 1; n <= 255; ++n) {
         const std::string candidate = base + std::to_string(n) + ".T";
         switch (ProbeName(candidate)) {
@@ -380,63 +327,125 @@ bool TReplyBuffer::Read(std::int32_t position, std::uint16_t count, void* destin
     return true;
 }
 
-namespace {
-
-void Advance(std::int32_t& cursor, std::int64_t by) {
-    cursor =
-        static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, std::int64_t{cursor} + by));
+void TReplyReader::Advance(std::int64_t by) {
+    cursor_ =
+        static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, std::int64_t{cursor_} + by));
 }
 
-bool ReadInto(TReplyBuffer* buffer, std::int32_t cursor, std::uint16_t count, void* destination) {
-    return buffer != nullptr && buffer->Read(cursor, count, destination);
+bool TReplyReader::ReadInto(void* destination, std::uint16_t count) {
+    const bool read = buffer_ != nullptr && buffer_->Read(cursor_, count, destination);
+    if (!read)
+        short_ = true;
+    Advance(count);
+    return read;
+}
+
+bool TReplyReader::Byte(std::uint8_t& destination) {
+    return ReadInto(&destination, 1);
+}
+
+bool TReplyReader::Char(char& destination) {
+    return ReadInto(&destination, 1);
+}
+
+bool TReplyReader::Word(std::uint16_t& destination) {
+    std::uint8_t b[2];
+    if (!ReadInto(b, 2))
+        return false;
+    destination = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+    return true;
+}
+
+bool TReplyReader::Long(std::int32_t& destination) {
+    std::uint8_t b[4];
+    if (!ReadInto(b, 4))
+        return false;
+    destination =
+        static_cast<std::int32_t>(std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) |
+                                  (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24));
+    return true;
+}
+
+bool TReplyReader::Bytes(void* destination, std::uint16_t count) {
+    return ReadInto(destination, count);
+}
+
+bool TReplyReader::ShortString(std::string& destination, std::uint8_t maxLen) {
+    std::uint8_t length = 0;
+    const bool lengthRead = ReadInto(&length, 1);
+    const std::size_t l = lengthRead ? length : std::min<std::size_t>(destination.size(), 255);
+    const std::size_t kept = std::min<std::size_t>(l, maxLen);
+    char text[255];
+    const bool textRead =
+        buffer_ != nullptr && buffer_->Read(cursor_, static_cast<std::uint16_t>(kept), text);
+    if (textRead)
+        destination.assign(text, kept);
+    else
+        destination.resize(kept);
+    // The characters beyond the kept ones must be there too.
+    const bool wasShort = short_;
+    short_ = false;
+    Skip(static_cast<std::int64_t>(l));
+    const bool whole = lengthRead && textRead && !short_;
+    short_ = wasShort || !whole;
+    return whole;
+}
+
+const std::uint8_t* TReplyReader::Peek(std::int32_t count) {
+    return buffer_ == nullptr ? nullptr : buffer_->GetPointer(cursor_, count);
+}
+
+void TReplyReader::Skip(std::int64_t count) {
+    Advance(count);
+    const std::int64_t end = buffer_ == nullptr ? 1 : std::int64_t{buffer_->Size()} + 1;
+    if (count > 0 && std::int64_t{cursor_} > end)
+        short_ = true;
+}
+
+bool TReplyReader::ReportIfShort(std::uint16_t requestCode) const {
+    if (!short_)
+        return false;
+    Report("Reply to request " + std::to_string(requestCode) +
+           " ran short: " + std::to_string(buffer_ == nullptr ? 0 : buffer_->Size()) +
+           " data bytes where at least " + std::to_string(std::int64_t{cursor_} - 1) +
+           " were read");
+    return true;
+}
+
+namespace {
+
+// Runs one read of a reader at the caller's cursor and moves the cursor on.
+template <typename Read> bool AtCursor(TReplyBuffer* buffer, std::int32_t& cursor, Read read) {
+    TReplyReader reader(buffer, cursor);
+    const bool done = read(reader);
+    cursor = reader.Cursor();
+    return done;
 }
 
 } // namespace
 
-void ReadByte(TReplyBuffer* buffer, std::uint8_t& destination, std::int32_t& cursor) {
-    ReadInto(buffer, cursor, 1, &destination);
-    Advance(cursor, 1);
+bool ReadByte(TReplyBuffer* buffer, std::int32_t& cursor, std::uint8_t& destination) {
+    return AtCursor(buffer, cursor, [&](TReplyReader& r) { return r.Byte(destination); });
 }
 
-void ReadChar(TReplyBuffer* buffer, char& destination, std::int32_t& cursor) {
-    ReadInto(buffer, cursor, 1, &destination);
-    Advance(cursor, 1);
+bool ReadChar(TReplyBuffer* buffer, std::int32_t& cursor, char& destination) {
+    return AtCursor(buffer, cursor, [&](TReplyReader& r) { return r.Char(destination); });
 }
 
-void ReadWord(TReplyBuffer* buffer, std::uint16_t& destination, std::int32_t& cursor) {
-    std::uint8_t b[2];
-    if (ReadInto(buffer, cursor, 2, b))
-        destination = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-    Advance(cursor, 2);
+bool ReadWord(TReplyBuffer* buffer, std::int32_t& cursor, std::uint16_t& destination) {
+    return AtCursor(buffer, cursor, [&](TReplyReader& r) { return r.Word(destination); });
 }
 
-void ReadLong(TReplyBuffer* buffer, std::int32_t& destination, std::int32_t& cursor) {
-    std::uint8_t b[4];
-    if (ReadInto(buffer, cursor, 4, b))
-        destination =
-            static_cast<std::int32_t>(std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) |
-                                      (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24));
-    Advance(cursor, 4);
+bool ReadLong(TReplyBuffer* buffer, std::int32_t& cursor, std::int32_t& destination) {
+    return AtCursor(buffer, cursor, [&](TReplyReader& r) { return r.Long(destination); });
 }
 
-void ReadBytes(TReplyBuffer* buffer, std::int32_t& cursor, std::uint16_t count, void* destination) {
-    ReadInto(buffer, cursor, count, destination);
-    Advance(cursor, count);
+bool ReadBytes(TReplyBuffer* buffer, std::int32_t& cursor, void* destination, std::uint16_t count) {
+    return AtCursor(buffer, cursor, [&](TReplyReader& r) { return r.Bytes(destination, count); });
 }
 
-void ReadShortString(TReplyBuffer* buffer, std::string& destination, std::uint8_t maxLen,
-                     std::int32_t& cursor) {
-    std::uint8_t length = 0;
-    // A length byte past the end leaves the destination's own length in force.
-    const std::size_t l = ReadInto(buffer, cursor, 1, &length)
-                              ? length
-                              : std::min<std::size_t>(destination.size(), 255);
-    Advance(cursor, 1);
-    const std::size_t kept = std::min<std::size_t>(l, maxLen);
-    char text[255];
-    if (ReadInto(buffer, cursor, static_cast<std::uint16_t>(kept), text))
-        destination.assign(text, kept);
-    else
-        destination.resize(kept);
-    Advance(cursor, static_cast<std::int64_t>(l));
+bool ReadShortString(TReplyBuffer* buffer, std::int32_t& cursor, std::string& destination,
+                     std::uint8_t maxLen) {
+    return AtCursor(buffer, cursor,
+                    [&](TReplyReader& r) { return r.ShortString(destination, maxLen); });
 }

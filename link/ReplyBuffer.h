@@ -4,32 +4,14 @@
 // 350000 bytes are kept in memory; a larger reply spills to a numbered file in the TEMP folder
 // under the program directory and is read back through a movable window.
 
+#include "Runtime.h"
+
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 inline constexpr std::int32_t kReplyWindowSize = 350000;
 inline constexpr int kChunkSize = 508;
-
-// The hook through which the link and the dispatcher report failures. It does nothing until
-// the dispatcher points it at the error log.
-using TReportProc = std::function<void(const std::string&)>;
-extern TReportProc ReportProc;
-void Report(const std::string& message); // calls ReportProc when set
-
-// An allocation that yields nothing instead of failing; a size of 0 or less yields nothing.
-std::unique_ptr<std::uint8_t[]> GetMemOrNil(std::int64_t size);
-// True when GetMemOrNil would hand out `size` bytes now (the test limit and the size rule).
-bool CanAllocate(std::int64_t size);
-// Test seam: allocations larger than `limit` bytes fail (a negative limit switches it off).
-void SetAllocationLimitForTesting(std::int64_t limit);
-
-// The program file's directory with a trailing separator. Set at start from the running
-// executable; tests point it at a folder of their own.
-const std::string& ProgramDirectory();
-void SetProgramDirectory(const std::string& directory);
-void InitProgramDirectory();
 
 // "TEMP/" + prefix + n + ".T" under the program directory for the first n from 1 to 255 that
 // names no existing file; empty when there is none.
@@ -84,15 +66,49 @@ private:
 // cannot be had.
 std::unique_ptr<TReplyBuffer> CreateReplyBuffer(std::int32_t total);
 
-// Typed readers. Each reads at the caller's 1-based cursor and advances the cursor by the
-// width it consumes, whether or not the data was there; a read past the end (or with no
-// buffer at all) leaves the destination unchanged.
-void ReadByte(TReplyBuffer* buffer, std::uint8_t& destination, std::int32_t& cursor);
-void ReadChar(TReplyBuffer* buffer, char& destination, std::int32_t& cursor);
-void ReadWord(TReplyBuffer* buffer, std::uint16_t& destination, std::int32_t& cursor);
-void ReadLong(TReplyBuffer* buffer, std::int32_t& destination, std::int32_t& cursor);
-void ReadBytes(TReplyBuffer* buffer, std::int32_t& cursor, std::uint16_t count, void* destination);
-// A length byte and that many characters; at most `maxLen` are kept, the cursor steps over
-// all of them.
-void ReadShortString(TReplyBuffer* buffer, std::string& destination, std::uint8_t maxLen,
-                     std::int32_t& cursor);
+// Reads a reply's fields one after the other from a 1-based cursor. Each read advances the
+// cursor by the width it consumes, whether or not the data was there; a read past the end (or
+// with no buffer at all) leaves its destination unchanged, answers false and sets Short() for
+// good.
+class TReplyReader final {
+public:
+    explicit TReplyReader(TReplyBuffer* buffer, std::int32_t cursor = 1)
+        : buffer_(buffer), cursor_(cursor) {}
+
+    bool Byte(std::uint8_t& destination);
+    bool Char(char& destination);
+    bool Word(std::uint16_t& destination); // little-endian
+    bool Long(std::int32_t& destination);  // little-endian
+    bool Bytes(void* destination, std::uint16_t count);
+    // A length byte and that many characters; at most `maxLen` are kept, the cursor steps over
+    // all of them. A length byte past the end leaves the destination's own length in force.
+    bool ShortString(std::string& destination, std::uint8_t maxLen);
+    // The address of `count` bytes at the cursor inside the buffer's window, without moving the
+    // cursor; nothing when they are not all there.
+    const std::uint8_t* Peek(std::int32_t count);
+    // Steps over `count` bytes without reading them; stepping past the end is running short.
+    void Skip(std::int64_t count);
+
+    std::int32_t Cursor() const { return cursor_; }
+    bool Short() const { return short_; }
+    // When the reader ran short: reports one line naming the request and returns true.
+    bool ReportIfShort(std::uint16_t requestCode) const;
+
+private:
+    bool ReadInto(void* destination, std::uint16_t count);
+    void Advance(std::int64_t by);
+
+    TReplyBuffer* buffer_;
+    std::int32_t cursor_;
+    bool short_ = false;
+};
+
+// The same reads on a caller's cursor: buffer, cursor, then destination and sizes; each answers
+// whether it read.
+bool ReadByte(TReplyBuffer* buffer, std::int32_t& cursor, std::uint8_t& destination);
+bool ReadChar(TReplyBuffer* buffer, std::int32_t& cursor, char& destination);
+bool ReadWord(TReplyBuffer* buffer, std::int32_t& cursor, std::uint16_t& destination);
+bool ReadLong(TReplyBuffer* buffer, std::int32_t& cursor, std::int32_t& destination);
+bool ReadBytes(TReplyBuffer* buffer, std::int32_t& cursor, void* destination, std::uint16_t count);
+bool ReadShortString(TReplyBuffer* buffer, std::int32_t& cursor, std::string& destination,
+                     std::uint8_t maxLen);

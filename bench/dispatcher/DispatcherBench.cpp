@@ -48,9 +48,9 @@ void DecodeAgainstTransfer() {
     std::int32_t bytes = 0;
     for (int run = 0; run < 3; ++run) {
         TRequestRecord r;
-        r.Code = 368;
+        r.Code = RequestCode::kLocalConnList;
         const auto t0 = Clock::now();
-        if (RequestDispatcher->ExecuteRequest(1, r) != kExchangeDone || !r.Data)
+        if (RequestDispatcher->ExecuteRequest(1, r) != TExchangeResult::Done || !r.Data)
             return;
         const auto t1 = Clock::now();
         TLocConnList list;
@@ -162,7 +162,8 @@ void ErrorLogAgainstPingPong() {
     const auto p0 = Clock::now();
     for (;;) {
         ++chunks;
-        const std::uint16_t length = plainClient.Exchange(374, 4096, offset, stamp).first;
+        const std::uint16_t length =
+            plainClient.Exchange(RequestCode::kReadErrorLog, 4096, offset, stamp).first;
         if (length == 0)
             break;
         offset += length;

@@ -114,7 +114,7 @@ TEST_F(DispatcherTest, ChangedListIsReloadedAndTheRequestSentAgain) {
         return Admitting({}, 0)(h, d);
     });
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
-    ASSERT_EQ(DeleteLocalConn(1, "JOHN", 42), kExchangeDone);
+    ASSERT_EQ(DeleteLocalConn(1, "JOHN", 42), TExchangeResult::Done);
     EXPECT_TRUE(recorder_.Messages().empty());
 
     const auto received = server.Received();
@@ -175,7 +175,7 @@ TEST_F(DispatcherTest, AFailedListFetchIsMadeGoodByTheNextRequest) {
         ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
         serverStamp = c.secondStamp;
 
-        EXPECT_EQ(DeleteWebConn(1, 9), kExchangeDone);
+        EXPECT_EQ(DeleteWebConn(1, 9), TExchangeResult::Done);
         EXPECT_TRUE(recorder_.Messages().empty());
         EXPECT_EQ(server.Codes(), c.codes);
         EXPECT_EQ(server.Received().back().Header.ReplyCode, c.secondStamp);
@@ -186,7 +186,7 @@ TEST_F(DispatcherTest, AFailedListFetchIsMadeGoodByTheNextRequest) {
         EXPECT_NE(Log().find("Reply with Packet Count 0 for request 1"), std::string::npos);
 
         // Settled: the next request goes out alone.
-        EXPECT_EQ(DeleteWebConn(1, 9), kExchangeDone);
+        EXPECT_EQ(DeleteWebConn(1, 9), TExchangeResult::Done);
         EXPECT_EQ(server.Codes().size(), c.codes.size() + 1);
 
         TServerSet one;
@@ -201,7 +201,7 @@ TEST_F(DispatcherTest, AListThatNeverSettlesEndsTheRequest) {
         {{1, 1, "ONE"}}, 3, [](const TWireHeader&, const Bytes&) { return ServerErrorReply(5); }));
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
     TLocConnList list;
-    EXPECT_EQ(GetLocalConnList(1, list), kExchangeFailed);
+    EXPECT_EQ(GetLocalConnList(1, list), TExchangeResult::Failed);
     EXPECT_EQ(
         recorder_.Texts(),
         std::vector<std::string>{"Client Internal Error Number 265 (Request Execution Aborted)."});
@@ -214,7 +214,7 @@ TEST_F(DispatcherTest, AListThatNeverSettlesEndsTheRequest) {
 TEST_F(DispatcherTest, WithoutAServerNothingIsSent) {
     struct Case {
         const char* name;
-        std::function<std::uint16_t()> call;
+        std::function<TExchangeResult()> call;
         const char* text;
     } cases[] = {
         {"locals",
@@ -258,13 +258,13 @@ TEST_F(DispatcherTest, WithoutAServerNothingIsSent) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         recorder_.Clear();
-        EXPECT_EQ(c.call(), kExchangeFailed);
+        EXPECT_EQ(c.call(), TExchangeResult::Failed);
         EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{c.text});
     }
     TRequestRecord r;
     r.Code = 368;
-    EXPECT_EQ(RequestDispatcher->ExecuteRequest(1, r), kExchangeFailed);
-    EXPECT_EQ(RequestDispatcher->ExecuteRequest(0, r), kExchangeFailed);
+    EXPECT_EQ(RequestDispatcher->ExecuteRequest(1, r), TExchangeResult::Failed);
+    EXPECT_EQ(RequestDispatcher->ExecuteRequest(0, r), TExchangeResult::Failed);
 }
 
 TEST_F(DispatcherTest, ConnectFailuresAreToldInTheDialogsWords) {
@@ -368,7 +368,7 @@ TEST_F(DispatcherTest, DatabaseTableHolds250) {
 
     std::string text;
     std::string name = "before";
-    EXPECT_EQ(RequestDispatcher->GetDatabaseNames(1, 251, text, name), kExchangeFailed);
+    EXPECT_EQ(RequestDispatcher->GetDatabaseNames(1, 251, text, name), TExchangeResult::Failed);
     EXPECT_EQ(name, "");
     std::uint16_t number = 7;
     name = "kept";

@@ -100,7 +100,7 @@ TEST_F(RequestsTest, LocalConnectionsAreCutAndSkippedInPlace) {
     PutLocal(d, "SECOND", 22, 1);
     Reply(2, d);
     TLocConnList list;
-    ASSERT_EQ(GetLocalConnList(1, list), kExchangeDone);
+    ASSERT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
     EXPECT_EQ(LastRequest().Header.RequestCode, 368);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].UserName, std::string(30, 'U'));
@@ -125,9 +125,9 @@ TEST_F(RequestsTest, ListsWithoutDataAreEmptyAndQuiet) {
     TLocConnList locals;
     TWebConnList webs;
     TDBList dbs;
-    EXPECT_EQ(GetLocalConnList(1, locals), kExchangeDone);
-    EXPECT_EQ(GetWebConnList(1, webs), kExchangeDone);
-    EXPECT_EQ(GetDBList(1, dbs), kExchangeDone);
+    EXPECT_EQ(GetLocalConnList(1, locals), TExchangeResult::Done);
+    EXPECT_EQ(GetWebConnList(1, webs), TExchangeResult::Done);
+    EXPECT_EQ(GetDBList(1, dbs), TExchangeResult::Done);
     EXPECT_TRUE(locals.empty() && webs.empty() && dbs.empty());
     EXPECT_TRUE(recorder_.Messages().empty());
 }
@@ -136,7 +136,7 @@ TEST_F(RequestsTest, ServerErrorIsShownAndTheListStaysEmpty) {
     ReplyRaw(ServerErrorReply(119));
     TLocConnList list;
     list.emplace_back();
-    EXPECT_EQ(GetLocalConnList(1, list), kExchangeFailed);
+    EXPECT_EQ(GetLocalConnList(1, list), TExchangeResult::Failed);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(
         recorder_.Texts(),
@@ -150,7 +150,7 @@ TEST_F(RequestsTest, NoRoomForTheRecordsIsOutOfMemory) {
     Reply(1, d);
     SetAllocationLimitForTesting(40); // room for the reply, not for a record
     TLocConnList list;
-    EXPECT_EQ(GetLocalConnList(1, list), kExchangeFailed);
+    EXPECT_EQ(GetLocalConnList(1, list), TExchangeResult::Failed);
     SetAllocationLimitForTesting(-1);
     EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{"Out of Memory."});
 }
@@ -160,11 +160,11 @@ TEST_F(RequestsTest, DataThatCountsNoRecordsIsAnEmptyList) {
     // memory to report.
     Reply(0, Bytes(600, 0x41));
     TLocConnList locals;
-    EXPECT_EQ(GetLocalConnList(1, locals), kExchangeDone);
+    EXPECT_EQ(GetLocalConnList(1, locals), TExchangeResult::Done);
     TWebConnList webs;
-    EXPECT_EQ(GetWebConnList(1, webs), kExchangeDone);
+    EXPECT_EQ(GetWebConnList(1, webs), TExchangeResult::Done);
     TDBList dbs;
-    EXPECT_EQ(GetDBList(1, dbs), kExchangeDone);
+    EXPECT_EQ(GetDBList(1, dbs), TExchangeResult::Done);
     EXPECT_TRUE(locals.empty() && webs.empty() && dbs.empty());
     EXPECT_TRUE(recorder_.Messages().empty());
 }
@@ -177,7 +177,7 @@ TEST_F(RequestsTest, SpilledListRepliesCanBeWalkedAgain) {
         PutLocal(d, "USER" + std::to_string(i), i, 500);
     Reply(200, d);
     TListReply reply;
-    ASSERT_EQ(FetchLocalConnList(1, reply), kExchangeDone);
+    ASSERT_EQ(FetchLocalConnList(1, reply), TExchangeResult::Done);
     EXPECT_EQ(LastRequest().Header.RequestCode, 368);
     ASSERT_TRUE(reply.Data);
     EXPECT_TRUE(reply.Data->Spilled());
@@ -195,7 +195,7 @@ TEST_F(RequestsTest, SpilledListRepliesCanBeWalkedAgain) {
     EXPECT_EQ(walks[0][199], "USER199/199/500/16384");
 
     TLocConnList list;
-    ASSERT_EQ(GetLocalConnList(1, list), kExchangeDone);
+    ASSERT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
     ASSERT_EQ(list.size(), 200u);
     EXPECT_EQ(list[199].UserName, "USER199");
     EXPECT_TRUE(recorder_.Messages().empty());
@@ -209,7 +209,7 @@ TEST_F(RequestsTest, EachWalkedRecordStartsFresh) {
     PutLocal(d, "SECOND", 2, 1);
     Reply(3, d); // three records counted, two sent
     TListReply reply;
-    ASSERT_EQ(FetchLocalConnList(1, reply), kExchangeDone);
+    ASSERT_EQ(FetchLocalConnList(1, reply), TExchangeResult::Done);
     std::vector<TLocConnInfo> seen;
     EXPECT_TRUE(ForEachLocalConn(reply.Data.get(), reply.Count,
                                  [&](TLocConnInfo& c) { seen.push_back(c); }));
@@ -232,7 +232,7 @@ TEST_F(RequestsTest, EachWalkedRecordStartsFresh) {
     PutByte(db, 5);
     PutShortString(db, "ALI");
     Reply(2, db);
-    ASSERT_EQ(FetchDBList(1, reply), kExchangeDone);
+    ASSERT_EQ(FetchDBList(1, reply), TExchangeResult::Done);
     std::vector<TDBInfo> dbs;
     EXPECT_TRUE(
         ForEachDB(reply.Data.get(), reply.Count, [&](TDBInfo& info) { dbs.push_back(info); }));
@@ -257,7 +257,7 @@ TEST_F(RequestsTest, OutOfMemoryInAWalkIsShownAndEndsIt) {
     }
     Reply(3, d);
     TListReply reply;
-    ASSERT_EQ(FetchWebConnList(1, reply), kExchangeDone);
+    ASSERT_EQ(FetchWebConnList(1, reply), TExchangeResult::Done);
     EXPECT_EQ(LastRequest().Header.RequestCode, 370);
     int calls = 0;
     EXPECT_FALSE(ForEachWebConn(reply.Data.get(), reply.Count, [&](TWebConnInfo&) {
@@ -278,14 +278,14 @@ TEST_F(RequestsTest, WebConnectionsAndTheirDelete) {
     }
     Reply(2, d);
     TWebConnList list;
-    ASSERT_EQ(GetWebConnList(1, list), kExchangeDone);
+    ASSERT_EQ(GetWebConnList(1, list), TExchangeResult::Done);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[1].UserId, -6);
     EXPECT_EQ(FormatDisplayDateTime(*DecodeServerDateTime(list[1].LastAccessTime)),
               "2024/12/10 08:30:00");
 
     Reply(0, {});
-    ASSERT_EQ(DeleteWebConn(1, -6), kExchangeDone);
+    ASSERT_EQ(DeleteWebConn(1, -6), TExchangeResult::Done);
     EXPECT_EQ(LastRequest().Header.RequestCode, 371);
     EXPECT_EQ(LastRequest().Header.Param, 0xFFFFFFFAu);
     EXPECT_TRUE(LastRequest().Data.empty());
@@ -293,10 +293,11 @@ TEST_F(RequestsTest, WebConnectionsAndTheirDelete) {
 
 TEST_F(RequestsTest, DeleteLocalSendsTheNameAsAShortString) {
     Reply(0, {});
-    ASSERT_EQ(DeleteLocalConn(1, "", 9), kExchangeDone);
+    ASSERT_EQ(DeleteLocalConn(1, "", 9), TExchangeResult::Done);
     EXPECT_EQ(LastRequest().Data, Bytes{0});
     EXPECT_EQ(LastRequest().Header.DataLength, 1u);
-    ASSERT_EQ(DeleteLocalConn(1, "\xC7\xE1", 9), kExchangeDone) << "bytes as the server sent them";
+    ASSERT_EQ(DeleteLocalConn(1, "\xC7\xE1", 9), TExchangeResult::Done)
+        << "bytes as the server sent them";
     EXPECT_EQ(LastRequest().Data, (Bytes{2, 0xC7, 0xE1}));
     EXPECT_EQ(LastRequest().Header.Param, 9u);
 }
@@ -323,7 +324,7 @@ TEST_F(RequestsTest, DatabasesAreCutAndSkippedInPlace) {
     PutWord(d, 0);
     Reply(2, d);
     TDBList list;
-    ASSERT_EQ(GetDBList(1, list), kExchangeDone);
+    ASSERT_EQ(GetDBList(1, list), TExchangeResult::Done);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].Path, std::string(80, 'p'));
     EXPECT_EQ(list[0].ChildCount, 250);
@@ -350,7 +351,7 @@ TEST_F(RequestsTest, StatusBlockNeedsAll54Bytes) {
         PutByte(d, static_cast<std::uint8_t>(i));
     Reply(0, d);
     TServerStatusBlock block;
-    ASSERT_EQ(GetServerStatus(1, block), kExchangeDone);
+    ASSERT_EQ(GetServerStatus(1, block), TExchangeResult::Done);
     EXPECT_EQ(block.NonQueuedDBRequests, 0x03020100);
     EXPECT_EQ(block.ClientCount, 0x1918);
     EXPECT_EQ(block.ResultCounts[13], 0x3534);
@@ -359,7 +360,7 @@ TEST_F(RequestsTest, StatusBlockNeedsAll54Bytes) {
     Reply(0, d);
     TServerStatusBlock untouched;
     untouched.ClientCount = 77;
-    EXPECT_EQ(GetServerStatus(1, untouched), kExchangeDone);
+    EXPECT_EQ(GetServerStatus(1, untouched), TExchangeResult::Done);
     EXPECT_EQ(untouched.ClientCount, 77);
 }
 
@@ -395,7 +396,7 @@ TEST_F(RequestsTest, ErrorLogIsReadInChunksUntilAnEmptyOne) {
     ASSERT_TRUE(CreateRequestDispatcher());
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, logServer.Port(), "pw"));
     std::string text;
-    ASSERT_EQ(ReadWholeServerErrorLog(1, text), kExchangeDone);
+    ASSERT_EQ(ReadWholeServerErrorLog(1, text), TExchangeResult::Done);
     EXPECT_EQ(asked,
               (std::vector<std::pair<std::uint16_t, std::int32_t>>{{4096, 0}, {4096, 4096}}));
     std::string expected;
@@ -405,7 +406,7 @@ TEST_F(RequestsTest, ErrorLogIsReadInChunksUntilAnEmptyOne) {
 
     // A limit far below the log stops the reading with a message.
     recorder_.Clear();
-    ASSERT_EQ(ReadWholeServerErrorLog(1, text, 100), kExchangeDone);
+    ASSERT_EQ(ReadWholeServerErrorLog(1, text, 100), TExchangeResult::Done);
     EXPECT_EQ(
         recorder_.Texts(),
         std::vector<std::string>{"Server error log is too large. Only its first 0 MB are shown."});
@@ -415,16 +416,16 @@ TEST_F(RequestsTest, ChunkLengthNeverExceedsTheData) {
     Reply(4096, Bytes(10, 'x')); // claims 4096, carries 10
     std::uint8_t buffer[4096];
     std::uint16_t length = 1;
-    ASSERT_EQ(ReadServerErrorLog(1, buffer, 4096, 0, length), kExchangeDone);
+    ASSERT_EQ(ReadServerErrorLog(1, buffer, 4096, 0, length), TExchangeResult::Done);
     EXPECT_EQ(length, 10);
     Reply(0, {});
-    ASSERT_EQ(ReadServerErrorLog(1, buffer, 4096, 999999, length), kExchangeDone);
+    ASSERT_EQ(ReadServerErrorLog(1, buffer, 4096, 999999, length), TExchangeResult::Done);
     EXPECT_EQ(length, 0);
 }
 
 TEST_F(RequestsTest, ClearLogFailsWithTheServersError) {
     ReplyRaw(ServerErrorReply(222));
-    EXPECT_EQ(ClearServerErrorLog(1), kExchangeFailed);
+    EXPECT_EQ(ClearServerErrorLog(1), TExchangeResult::Failed);
     EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{"Server Error Number 222"});
 }
 

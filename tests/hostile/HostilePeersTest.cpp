@@ -151,7 +151,7 @@ protected:
         recorder_.Clear();
         ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, port, "pw"));
         TLocConnList list;
-        EXPECT_EQ(GetLocalConnList(1, list), kExchangeDone);
+        EXPECT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
         ASSERT_EQ(list.size(), 1u);
         EXPECT_EQ(list[0].UserName, "JOHN");
         EXPECT_TRUE(recorder_.Messages().empty());
@@ -165,9 +165,9 @@ protected:
 struct THostileCase {
     const char* Name;
     std::function<void(TPeerConnection&)> Script;
-    std::uint16_t LocalsResult; // what GetLocalConnList answers
-    const char* LogText;        // a line the error log must hold ("" for none)
-    bool SameConnectionUsable;  // a request after it on the same connection works
+    TExchangeResult LocalsResult; // what GetLocalConnList answers
+    const char* LogText;          // a line the error log must hold ("" for none)
+    bool SameConnectionUsable;    // a request after it on the same connection works
 };
 
 TEST_F(HostilePeerTest, EveryBrokenReplyEndsInTheMessageAndLeavesNothingBehind) {
@@ -183,27 +183,28 @@ TEST_F(HostilePeerTest, EveryBrokenReplyEndsInTheMessageAndLeavesNothingBehind) 
                      c.Write(CorrectReply(h->RequestCode));
              ServeCorrectly(c);
          },
-         kExchangeDone, "", true},
-        {"PacketCount 0", BadLocalsReply(MakePacket(LocalsHeader(10, 0), locals)), kExchangeFailed,
-         "Reply with Packet Count 0 for request 368", true},
+         TExchangeResult::Done, "", true},
+        {"PacketCount 0", BadLocalsReply(MakePacket(LocalsHeader(10, 0), locals)),
+         TExchangeResult::Failed, "Reply with Packet Count 0 for request 368", true},
         {"PacketCount grows in a later packet",
          BadLocalsReply(
              Concat({MakePacket(LocalsHeader(600, 2), Bytes(locals.begin(), locals.end())),
                      MakePacket(LocalsHeader(600, 9, 1), {})})),
-         kExchangeDone, "", true},
+         TExchangeResult::Done, "", true},
         {"PacketCount shrinks and the packets announced first never come",
          BadLocalsReply(Concat({MakePacket(LocalsHeader(1200, 3), locals),
                                 MakePacket(LocalsHeader(1200, 1, 1), {})})),
-         kExchangeFailed, "Recv Error: 11", false},
+         TExchangeResult::Failed, "Recv Error: 11", false},
         {"more packets than announced",
          BadLocalsReply(Concat({MakeReply(LocalsHeader(0, 0), locals),
                                 MakePacket(LocalsHeader(1000, 2, 1), Bytes(508, 0xEE)),
                                 MakePacket(LocalsHeader(1000, 2, 2), Bytes(508, 0xEE))})),
-         kExchangeDone, "Discarded 1068 bytes that the server sent beyond its last reply", true},
+         TExchangeResult::Done, "Discarded 1068 bytes that the server sent beyond its last reply",
+         true},
         {"DataLength negative", BadLocalsReply(MakePacket(LocalsHeader(0xFFFFFFF0u, 1), locals)),
-         kExchangeFailed, "Reply Data Length 4294967280 does not fit in 1 packets", true},
+         TExchangeResult::Failed, "Reply Data Length 4294967280 does not fit in 1 packets", true},
         {"DataLength beyond the packets", BadLocalsReply(MakePacket(LocalsHeader(5000, 1), locals)),
-         kExchangeFailed, "Reply Data Length 5000 does not fit in 1 packets", true},
+         TExchangeResult::Failed, "Reply Data Length 5000 does not fit in 1 packets", true},
         {"stops in the middle of a packet and keeps the socket open",
          [stopped](TPeerConnection& c) {
              Admit(c);
@@ -211,7 +212,7 @@ TEST_F(HostilePeerTest, EveryBrokenReplyEndsInTheMessageAndLeavesNothingBehind) 
              c.Write(stopped);
              c.ReadExactly(1, 10000); // until the console gives up and shuts the socket down
          },
-         kExchangeFailed, "Recv Error: 11", false},
+         TExchangeResult::Failed, "Recv Error: 11", false},
         {"database list changed forever",
          [](TPeerConnection& c) {
              Admit(c);
@@ -226,8 +227,8 @@ TEST_F(HostilePeerTest, EveryBrokenReplyEndsInTheMessageAndLeavesNothingBehind) 
                      return;
              }
          },
-         kExchangeFailed, "Database list changed 8 times in a row while executing request 368.",
-         true},
+         TExchangeResult::Failed,
+         "Database list changed 8 times in a row while executing request 368.", true},
     };
     for (const THostileCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -248,7 +249,7 @@ TEST_F(HostilePeerTest, EveryBrokenReplyEndsInTheMessageAndLeavesNothingBehind) 
             ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, peer.Port(), "pw"));
             TLocConnList list;
             EXPECT_EQ(GetLocalConnList(1, list), c.LocalsResult);
-            if (c.LocalsResult == kExchangeDone) {
+            if (c.LocalsResult == TExchangeResult::Done) {
                 ASSERT_EQ(list.size(), 1u);
                 EXPECT_EQ(list[0].UserName, "JOHN");
                 EXPECT_TRUE(recorder_.Messages().empty());
@@ -259,7 +260,7 @@ TEST_F(HostilePeerTest, EveryBrokenReplyEndsInTheMessageAndLeavesNothingBehind) 
             // The stream is in step again (or the broken socket fails at once).
             TServerStatusBlock status;
             EXPECT_EQ(GetServerStatus(1, status),
-                      c.SameConnectionUsable ? kExchangeDone : kExchangeFailed);
+                      c.SameConnectionUsable ? TExchangeResult::Done : TExchangeResult::Failed);
             if (*c.LogText != '\0') {
                 EXPECT_NE(Log().find(c.LogText), std::string::npos) << Log();
             }
@@ -302,7 +303,7 @@ TEST_F(HostilePeerTest, EndlessErrorLogStopsAtTheLimitWithAMessage) {
         ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, peer.Port(), "pw"));
         std::string text;
         const std::int64_t limit = 1024 * 1024;
-        EXPECT_EQ(ReadWholeServerErrorLog(1, text, limit), kExchangeDone);
+        EXPECT_EQ(ReadWholeServerErrorLog(1, text, limit), TExchangeResult::Done);
         EXPECT_EQ(recorder_.Texts(),
                   std::vector<std::string>{"Server error log is too large. Only its first 1 MB are "
                                            "shown."});
@@ -374,14 +375,15 @@ TEST_F(HostilePeerTest, HugeReplyWhileTheTempFolderCannotBeWritten) {
         TDBList list;
         const std::uint16_t result = GetDBList(1, list);
         c.Repair();
-        EXPECT_EQ(result, kExchangeFailed);
+        EXPECT_EQ(result, TExchangeResult::Failed);
         EXPECT_TRUE(list.empty());
         EXPECT_EQ(recorder_.Texts(),
                   std::vector<std::string>{"Client Internal Error Number 269 (Request Execution "
                                            "Aborted)."});
         EXPECT_NE(Log().find(c.LogText), std::string::npos);
         TServerStatusBlock status;
-        EXPECT_EQ(GetServerStatus(1, status), kExchangeDone) << "all 65535 packets were read";
+        EXPECT_EQ(GetServerStatus(1, status), TExchangeResult::Done)
+            << "all 65535 packets were read";
         Disconnect();
         EXPECT_EQ(FolderEntryCount(Temp()), 0);
         EXPECT_EQ(OpenDescriptorCount(), descriptors);
@@ -389,7 +391,7 @@ TEST_F(HostilePeerTest, HugeReplyWhileTheTempFolderCannotBeWritten) {
         recorder_.Clear();
         ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, port, "pw"));
         TLocConnList locals;
-        EXPECT_EQ(GetLocalConnList(1, locals), kExchangeDone);
+        EXPECT_EQ(GetLocalConnList(1, locals), TExchangeResult::Done);
         EXPECT_EQ(locals.size(), 1u);
         EXPECT_TRUE(recorder_.Messages().empty());
         Disconnect();

@@ -220,7 +220,7 @@ TEST_F(PacketTransportTest, ReplyIsReassembledFromItsPackets) {
     ASSERT_EQ(r.Data->Size(), 1500);
     Bytes back(1500);
     std::int32_t cursor = 1;
-    ReadBytes(r.Data.get(), cursor, 1500, back.data());
+    ReadBytes(r.Data.get(), cursor, back.data(), 1500);
     EXPECT_EQ(back, data);
 }
 
@@ -488,9 +488,8 @@ TEST_F(PacketTransportTest, LargeReplySpillsAndReadsBackWhole) {
     Bytes back(data.size());
     std::int32_t cursor = 1;
     for (std::size_t at = 0; at < data.size(); at += 60000)
-        ReadBytes(r.Data.get(), cursor,
-                  static_cast<std::uint16_t>(std::min<std::size_t>(60000, data.size() - at)),
-                  back.data() + at);
+        ReadBytes(r.Data.get(), cursor, back.data() + at,
+                  static_cast<std::uint16_t>(std::min<std::size_t>(60000, data.size() - at)));
     EXPECT_EQ(back, data);
     r.Data.reset();
     EXPECT_FALSE(FileExists(spillName));

@@ -146,7 +146,7 @@ TEST_F(ReplyBufferTest, AMillionBytesReadBackInPiecesOf1000) {
     std::uint8_t piece[1000];
     for (std::int32_t at = 0; at < kTotal; at += 1000) {
         std::fill(std::begin(piece), std::end(piece), 0xEE);
-        ReadBytes(buffer.get(), cursor, 1000, piece);
+        ReadBytes(buffer.get(), cursor, piece, 1000);
         for (int i = 0; i < 1000; ++i)
             ASSERT_EQ(piece[i], (at + i) % 251) << "at byte " << at + i;
     }
@@ -154,7 +154,7 @@ TEST_F(ReplyBufferTest, AMillionBytesReadBackInPiecesOf1000) {
     // And backwards, which moves the window back.
     std::int32_t back = 1;
     std::uint8_t b = 0;
-    ReadByte(buffer.get(), b, back);
+    ReadByte(buffer.get(), back, b);
     EXPECT_EQ(b, 0);
 }
 
@@ -169,13 +169,13 @@ TEST_F(ReplyBufferTest, ReadsAtTheEdgeOfTheData) {
 
         std::uint8_t over[5] = {9, 9, 9, 9, 9};
         std::int32_t cursor = total - 3;
-        ReadBytes(buffer.get(), cursor, 5, over);
+        ReadBytes(buffer.get(), cursor, over, 5);
         EXPECT_EQ(over[0], 9) << "one byte too long leaves the destination unchanged";
         EXPECT_EQ(cursor, total + 2) << "and still advances the cursor";
 
         std::int32_t value = 77;
         cursor = total - 2;
-        ReadLong(buffer.get(), value, cursor);
+        ReadLong(buffer.get(), cursor, value);
         EXPECT_EQ(value, 77);
         EXPECT_EQ(cursor, total + 2);
         EXPECT_FALSE(buffer->Read(0, 1, over)) << "position 0 is before the data";
@@ -190,9 +190,9 @@ TEST_F(ReplyBufferTest, TypedReadersAreLittleEndianAndNeedNoBuffer) {
     std::uint16_t w = 0;
     std::int32_t l = 0;
     std::uint8_t b = 0;
-    ReadWord(buffer.get(), w, cursor);
-    ReadLong(buffer.get(), l, cursor);
-    ReadByte(buffer.get(), b, cursor);
+    ReadWord(buffer.get(), cursor, w);
+    ReadLong(buffer.get(), cursor, l);
+    ReadByte(buffer.get(), cursor, b);
     EXPECT_EQ(w, 0x1234);
     EXPECT_EQ(l, static_cast<std::int32_t>(0xF2345678));
     EXPECT_EQ(b, 0xAB);
@@ -201,7 +201,7 @@ TEST_F(ReplyBufferTest, TypedReadersAreLittleEndianAndNeedNoBuffer) {
     // A reply without data reads as past the end everywhere.
     cursor = 1;
     w = 5;
-    ReadWord(nullptr, w, cursor);
+    ReadWord(nullptr, cursor, w);
     EXPECT_EQ(w, 5);
     EXPECT_EQ(cursor, 3);
 }
@@ -223,12 +223,12 @@ TEST_F(ReplyBufferTest, ShortStringsAreCutButSteppedOverWhole) {
         buffer->StoreChunk(0, chunk);
         std::string s = "previous";
         std::int32_t cursor = 1;
-        ReadShortString(buffer.get(), s, c.maxLen, cursor);
+        ReadShortString(buffer.get(), cursor, s, c.maxLen);
         EXPECT_EQ(s.size(), c.kept);
         EXPECT_EQ(s, std::string(reinterpret_cast<const char*>(chunk + 1), c.kept));
         EXPECT_EQ(cursor, 2 + c.length);
         std::uint8_t next = 0;
-        ReadByte(buffer.get(), next, cursor);
+        ReadByte(buffer.get(), cursor, next);
         EXPECT_EQ(next, 0x5A) << "the field after the string is read from its start";
     }
 }
@@ -248,7 +248,7 @@ TEST_F(ReplyBufferTest, ChunksBeyondTheDataAreIgnored) {
     buffer->StoreChunk(65535, chunk);
     std::uint8_t b = 0;
     std::int32_t cursor = 600;
-    ReadByte(buffer.get(), b, cursor);
+    ReadByte(buffer.get(), cursor, b);
     EXPECT_EQ(b, 0x11);
 }
 
