@@ -75,11 +75,11 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
     }
     Call(hooks.BeginBusy);
     Call(hooks.ProcessEvents);
-    TSocket socket = kInvalidSocket;
+    TConnection connection;
     std::uint8_t tag = 0;
     std::uint32_t connectionId = 0;
-    const bool opened = t.Spx ? OpenSpxConnection(t.Address, socket, tag, connectionId)
-                              : OpenTcpConnection(t.Ip, t.Port, socket, connectionId, tag);
+    const bool opened = t.Spx ? OpenSpxConnection(t.Address, connection, tag, connectionId)
+                              : OpenTcpConnection(t.Ip, t.Port, connection, connectionId, tag);
     if (!opened) {
         Call(hooks.EndBusy);
         ShowMessageBox(
@@ -93,11 +93,11 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
     std::uint8_t major = 0;
     std::uint8_t minor = 0;
     bool flag = false;
-    if (!RequestDispatcher->GetServerSecurityInf(socket, connectionId, errorCode, major, minor,
+    if (!RequestDispatcher->GetServerSecurityInf(connection, connectionId, errorCode, major, minor,
                                                  flag, info.SecurityKind, info.SecurityByte,
                                                  info.SecurityWord, info.CenterName,
                                                  info.CenterText, info.ServerName)) {
-        CloseConnection(socket);
+        CloseConnection(connection);
         Call(hooks.EndBusy);
         if (errorCode == ReplyValue::kVersionRefused)
             ShowMessageBox("You need client programs version " + std::to_string(major) + "." +
@@ -114,9 +114,9 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
     std::uint16_t busy = 0;
     const std::string scrambled = ScramblePassword(EncodeWin1256(password));
     const bool through = RequestDispatcher->LoginToSpxServer(
-        socket, "ADMINISTRATOR", connectionId, scrambled, accepted, busy, info.LoginTag);
+        connection, "ADMINISTRATOR", connectionId, scrambled, accepted, busy, info.LoginTag);
     if (!through || !accepted) {
-        CloseConnection(socket);
+        CloseConnection(connection);
         Call(hooks.EndBusy);
         if (through && busy != ReplyValue::kLoginNotBusy)
             ShowMessageBox(
@@ -127,7 +127,7 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
         return false;
     }
 
-    info.Socket = socket;
+    info.Connection = std::move(connection);
     info.ServerTag = tag;
     info.ConnectionId = connectionId;
     info.Address = t.Spx ? t.Address : MakeTcpAddress(t.Ip, t.Port);

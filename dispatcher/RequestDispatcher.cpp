@@ -50,15 +50,15 @@ TRequestDispatcher::~TRequestDispatcher() {
     if (SocketsStarted && Servers) {
         for (int i = 1; i <= ServerCount; ++i) {
             TServerEntry& e = Server(i);
-            if (e.State == 1 && e.Socket != kInvalidSocket)
-                CloseConnection(e.Socket);
+            if (e.State == 1)
+                CloseConnection(e.Connection);
         }
     }
     if (SocketsStarted)
         CleanupSockets();
 }
 
-bool TRequestDispatcher::GetServerSecurityInf(TSocket socket, std::uint32_t connectionId,
+bool TRequestDispatcher::GetServerSecurityInf(TConnection& connection, std::uint32_t connectionId,
                                               std::uint16_t& errorCode, std::uint8_t& requiredMajor,
                                               std::uint8_t& requiredMinor, bool& flag,
                                               std::uint8_t& securityKind,
@@ -69,14 +69,14 @@ bool TRequestDispatcher::GetServerSecurityInf(TSocket socket, std::uint32_t conn
     requiredMajor = 0;
     requiredMinor = 0;
     flag = false;
-    if (socket == kInvalidSocket) {
+    if (!connection.IsOpen()) {
         Report("SPX Connection ID is zero while GetServerSecurityInf.");
         return false;
     }
     TRequestRecord r;
     r.Code = RequestCode::kSecurityInfo;
     r.Value = static_cast<std::uint16_t>((connectionId % 65536) ^ kSecurityMask);
-    if (!ExchangeRequest(socket, connectionId, r))
+    if (!ExchangeRequest(connection, connectionId, r))
         return false;
     if (r.ReplyCode != 0) {
         if (r.Value == ReplyValue::kVersionRefused) {
@@ -106,13 +106,13 @@ bool TRequestDispatcher::GetServerSecurityInf(TSocket socket, std::uint32_t conn
     return true;
 }
 
-bool TRequestDispatcher::LoginToSpxServer(TSocket socket, const std::string& userName,
+bool TRequestDispatcher::LoginToSpxServer(TConnection& connection, const std::string& userName,
                                           std::uint32_t connectionId,
                                           const std::string& scrambledPassword, bool& accepted,
                                           std::uint16_t& busy, std::uint8_t& loginTag) {
     accepted = false;
     busy = 0;
-    if (socket == kInvalidSocket) {
+    if (!connection.IsOpen()) {
         Report("SPX Connection ID is zero while LoginToSpxServer.");
         return false;
     }
@@ -128,7 +128,7 @@ bool TRequestDispatcher::LoginToSpxServer(TSocket socket, const std::string& use
     TRequestRecord r;
     r.Code = RequestCode::kLogin;
     r.Payload = std::make_unique<TRequestPayload>(std::move(block));
-    if (!ExchangeRequest(socket, connectionId, r)) {
+    if (!ExchangeRequest(connection, connectionId, r)) {
         Report("TarvDBMS_SpxRequester returned Error in LoginToSPXServer.");
         return false;
     }
@@ -139,14 +139,14 @@ bool TRequestDispatcher::LoginToSpxServer(TSocket socket, const std::string& use
 }
 
 void TRequestDispatcher::AddServers(const TServerSet& which, std::uint8_t count,
-                                    const TServerInfo* infos) {
+                                    TServerInfo* infos) {
     for (int b = 1; b <= count; ++b) {
         if (!which.test(static_cast<std::size_t>(b)) || ServerCount >= kMaxServers)
             continue;
         ++ServerCount;
         TServerEntry& e = Server(ServerCount);
         e = TServerEntry{};
-        const TServerInfo& info = infos[b - 1];
+        TServerInfo& info = infos[b - 1];
         e.SecurityKind = info.SecurityKind;
         e.CenterName = Cut(info.CenterName, 80);
         e.CenterText = Cut(info.CenterText, 80);
@@ -155,7 +155,7 @@ void TRequestDispatcher::AddServers(const TServerSet& which, std::uint8_t count,
         e.SecurityByte = info.SecurityByte;
         e.SecurityWord = info.SecurityWord;
         e.Address = info.Address;
-        e.Socket = info.Socket;
+        e.Connection = std::move(info.Connection);
         e.ServerTag = info.ServerTag;
         e.ConnectionId = info.ConnectionId;
         for (std::uint8_t id = 1; id <= kMaxServers; ++id) {
@@ -175,14 +175,13 @@ bool TRequestDispatcher::LogoutServer(std::uint8_t serverIndex) {
     if (serverIndex == 0 || serverIndex > ServerCount)
         return false;
     TServerEntry& e = Server(serverIndex);
-    if (e.State != 1 || e.Socket == kInvalidSocket)
+    if (e.State != 1 || !e.Connection.IsOpen())
         return false;
     TRequestRecord r;
     r.Code = RequestCode::kLogout;
-    const bool ok = ExchangeRequest(e.Socket, e.ConnectionId, r);
-    CloseConnection(e.Socket);
+    const bool ok = ExchangeRequest(e.Connection, e.ConnectionId, r);
     // The entry stays until it is removed, but its socket is gone.
-    e.Socket = kInvalidSocket;
+    CloseConnection(e.Connection);
     return ok;
 }
 
@@ -193,11 +192,11 @@ void TRequestDispatcher::RemoveServers(const TServerSet& which) {
         if (which.test(static_cast<std::size_t>(b)))
             removed.set(Server(b).ServerId);
         else
-            kept.push_back(Server(b));
+            kept.push_back(std::move(Server(b)));
     }
     ServerCount = static_cast<std::uint8_t>(kept.size());
     for (std::size_t i = 0; i < kept.size(); ++i)
-        (*Servers)[i] = kept[i];
+        (*Servers)[i] = std::move(kept[i]);
     for (std::size_t i = kept.size(); i < kMaxServers; ++i)
         (*Servers)[i] = TServerEntry{};
     UsedServerIds &= ~removed;
@@ -226,7 +225,7 @@ TExchangeResult TRequestDispatcher::ExecuteRequest(std::uint8_t serverIndex,
             request.Param2 = param2;
             request.Data.reset();
             request.ReplyCode = e.ListStamp;
-            ok = ExchangeRequest(e.Socket, e.ConnectionId, request);
+            ok = ExchangeRequest(e.Connection, e.ConnectionId, request);
             changed = ok && request.ReplyCode != 0 && request.Value == ReplyValue::kListChanged;
             if (changed)
                 request.Data.reset();
@@ -253,7 +252,7 @@ bool TRequestDispatcher::FetchDatabaseList(std::uint8_t serverIndex,
     if (serverIndex == 0 || serverIndex > ServerCount)
         return false;
     TServerEntry& e = Server(serverIndex);
-    if (e.State != 1 || e.Socket == kInvalidSocket)
+    if (e.State != 1 || !e.Connection.IsOpen())
         return false;
     TRequestRecord r;
     bool ok;
@@ -261,7 +260,7 @@ bool TRequestDispatcher::FetchDatabaseList(std::uint8_t serverIndex,
     {
         std::lock_guard<std::recursive_mutex> lock(Lock);
         r.Code = RequestCode::kDatabaseList;
-        ok = ExchangeRequest(e.Socket, e.ConnectionId, r);
+        ok = ExchangeRequest(e.Connection, e.ConnectionId, r);
         if (ok) {
             stamp = static_cast<std::uint16_t>(r.Param & 0xFFFF);
             count = std::min<std::uint16_t>(r.Value, kMaxDatabases);

@@ -36,7 +36,7 @@ struct TServerEntry {
     std::uint16_t SecurityWord = 0;
     std::uint8_t State = 0; // 1 = connected
     TServerAddress Address{};
-    TSocket Socket = kInvalidSocket;
+    TConnection Connection; // the socket and its read-ahead
     std::uint16_t ServerTag = 0;
     std::uint32_t ConnectionId = 0;
 };
@@ -46,7 +46,7 @@ struct TServerInfo {
     std::string CenterName;
     std::string CenterText;
     std::string ServerName;
-    TSocket Socket = kInvalidSocket;
+    TConnection Connection; // handed over to the server table by AddServers
     std::uint16_t ServerTag = 0;
     std::uint32_t ConnectionId = 0;
     TServerAddress Address{};
@@ -100,15 +100,17 @@ public:
         return (*Databases)[static_cast<std::size_t>(index - 1)];
     }
 
-    bool GetServerSecurityInf(TSocket socket, std::uint32_t connectionId, std::uint16_t& errorCode,
-                              std::uint8_t& requiredMajor, std::uint8_t& requiredMinor, bool& flag,
-                              std::uint8_t& securityKind, std::uint8_t& securityByte,
-                              std::uint16_t& securityWord, std::string& centerName,
-                              std::string& centerText, std::string& serverName);
-    bool LoginToSpxServer(TSocket socket, const std::string& userName, std::uint32_t connectionId,
-                          const std::string& scrambledPassword, bool& accepted, std::uint16_t& busy,
-                          std::uint8_t& loginTag);
-    void AddServers(const TServerSet& which, std::uint8_t count, const TServerInfo* infos);
+    bool GetServerSecurityInf(TConnection& connection, std::uint32_t connectionId,
+                              std::uint16_t& errorCode, std::uint8_t& requiredMajor,
+                              std::uint8_t& requiredMinor, bool& flag, std::uint8_t& securityKind,
+                              std::uint8_t& securityByte, std::uint16_t& securityWord,
+                              std::string& centerName, std::string& centerText,
+                              std::string& serverName);
+    bool LoginToSpxServer(TConnection& connection, const std::string& userName,
+                          std::uint32_t connectionId, const std::string& scrambledPassword,
+                          bool& accepted, std::uint16_t& busy, std::uint8_t& loginTag);
+    // Takes over the connections of the servers it admits.
+    void AddServers(const TServerSet& which, std::uint8_t count, TServerInfo* infos);
     bool LogoutServer(std::uint8_t serverIndex);
     void RemoveServers(const TServerSet& which);
     TExchangeResult ExecuteRequest(std::uint8_t serverIndex, TRequestRecord& request);

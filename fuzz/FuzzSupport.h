@@ -32,7 +32,7 @@ void CheckNoSpillFileLeft();
 std::vector<TBytes> ExpandStream(const std::uint8_t* data, std::size_t size, std::size_t limit);
 
 // The far end of a socket pair: plays the segments, then ends its side. The link's end is the
-// caller's to close (CloseConnection).
+// caller's to close (a TConnection that adopts it).
 class TStreamPeer final {
 public:
     explicit TStreamPeer(std::vector<TBytes> segments);

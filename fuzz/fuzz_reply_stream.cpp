@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int descriptors = OpenDescriptorCount();
     {
         TStreamPeer peer(ExpandStream(data, size, kStreamLimit));
-        const TSocket socket = peer.ClientSocket();
+        TConnection socket(peer.ClientSocket());
         std::uint8_t tag = 0;
         std::uint32_t connectionId = 0;
         if (ReceiveRegistration(socket, tag, connectionId)) {

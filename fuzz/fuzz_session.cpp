@@ -16,7 +16,7 @@ namespace {
 // Enough for a reply that spills (more than 350000 bytes), little more.
 constexpr std::size_t kStreamLimit = 448 * 1024;
 
-void Session(TSocket socket, bool& handedOver) {
+void Session(TConnection& socket, bool& handedOver) {
     std::uint8_t tag = 0;
     std::uint32_t connectionId = 0;
     if (!ReceiveRegistration(socket, tag, connectionId))
@@ -39,7 +39,7 @@ void Session(TSocket socket, bool& handedOver) {
                             accepted, busy, info.LoginTag) ||
         !accepted)
         return;
-    info.Socket = socket;
+    info.Connection = std::move(socket);
     info.ConnectionId = connectionId;
     TServerSet one;
     one.set(1);
@@ -104,14 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         TStreamPeer peer(ExpandStream(data, size, kStreamLimit));
         bool handedOver = false;
-        Session(peer.ClientSocket(), handedOver);
+        TConnection connection(peer.ClientSocket());
+        Session(connection, handedOver);
         // Whatever the session left open is closed here, as the connect dialog and the
         // dispatcher's end do.
         TRequestDispatcher& d = *RequestDispatcher;
         if (!handedOver)
-            CloseConnection(peer.ClientSocket());
-        else if (d.ServerCount != 0 && d.Server(1).Socket != kInvalidSocket)
-            CloseConnection(d.Server(1).Socket);
+            CloseConnection(connection);
+        else if (d.ServerCount != 0)
+            CloseConnection(d.Server(1).Connection);
         if (d.ServerCount != 0) {
             TServerSet one;
             one.set(1);

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
-#include <unordered_map>
 
 namespace {
 
@@ -32,31 +30,20 @@ std::uint32_t GetLong(const std::uint8_t* p) {
            (std::uint32_t{p[3]} << 24);
 }
 
-// Bytes that a connection received ahead of the packet being read. Reading the stream in
-// large pieces keeps a reply of many packets from costing a system call per packet; the bytes
-// stay with their socket, so the stream is consumed exactly as if read packet by packet.
-struct TReadAhead {
-    std::vector<std::uint8_t> Bytes = std::vector<std::uint8_t>(64 * 1024);
-    std::size_t Begin = 0;
-    std::size_t End = 0;
-};
+constexpr std::size_t kReadAheadSize = 64 * 1024;
 
-std::mutex g_readAheadMutex;
-std::unordered_map<TSocket, TReadAhead> g_readAhead;
-
-TReadAhead& ReadAheadOf(TSocket socket) {
-    std::lock_guard<std::mutex> lock(g_readAheadMutex);
-    return g_readAhead[socket];
-}
-
-void ForgetReadAhead(TSocket socket) {
-    std::lock_guard<std::mutex> lock(g_readAheadMutex);
-    g_readAhead.erase(socket);
+// The connection's bytes received ahead, with room for a large piece.
+TConnection::TReadAhead& ReadAheadOf(TConnection& connection) {
+    TConnection::TReadAhead& ahead = connection.ReadAhead();
+    if (ahead.Bytes.size() != kReadAheadSize)
+        ahead.Bytes.resize(kReadAheadSize);
+    return ahead;
 }
 
 // Fills `n` bytes; false with the platform's error number when the peer closed or failed.
-bool ReceiveExact(TSocket socket, std::uint8_t* destination, std::size_t n, int& error) {
-    TReadAhead& ahead = ReadAheadOf(socket);
+bool ReceiveExact(TConnection& connection, std::uint8_t* destination, std::size_t n, int& error) {
+    TConnection::TReadAhead& ahead = ReadAheadOf(connection);
+    const TSocket socket = connection.Socket();
     while (n > 0) {
         if (ahead.Begin < ahead.End) {
             const std::size_t take = std::min(n, ahead.End - ahead.Begin);
@@ -79,14 +66,14 @@ bool ReceiveExact(TSocket socket, std::uint8_t* destination, std::size_t n, int&
 
 // One whole packet: a view into the bytes received ahead when they hold it, else the packet
 // is gathered into `packet`. Nothing when the receive failed (reported as ReceivePacket does).
-const std::uint8_t* ReceivePacketView(TSocket socket, std::uint8_t* packet) {
-    TReadAhead& ahead = ReadAheadOf(socket);
+const std::uint8_t* ReceivePacketView(TConnection& connection, std::uint8_t* packet) {
+    TConnection::TReadAhead& ahead = ReadAheadOf(connection);
     if (ahead.End - ahead.Begin >= static_cast<std::size_t>(kPacketSize)) {
         const std::uint8_t* view = ahead.Bytes.data() + ahead.Begin;
         ahead.Begin += kPacketSize;
         return view;
     }
-    return ReceivePacket(socket, packet) ? packet : nullptr;
+    return ReceivePacket(connection, packet) ? packet : nullptr;
 }
 
 // The server speaks only when asked. Bytes that are already waiting when a request is about
@@ -95,8 +82,9 @@ const std::uint8_t* ReceivePacketView(TSocket socket, std::uint8_t* packet) {
 // peer that keeps sending is not followed for ever: at most kMaxStaleBytes are dropped.
 constexpr std::size_t kMaxStaleBytes = 1024 * 1024;
 
-void DiscardStaleBytes(TSocket socket) {
-    TReadAhead& ahead = ReadAheadOf(socket);
+void DiscardStaleBytes(TConnection& connection) {
+    TConnection::TReadAhead& ahead = ReadAheadOf(connection);
+    const TSocket socket = connection.Socket();
     std::size_t dropped = ahead.End - ahead.Begin;
     ahead.Begin = ahead.End = 0;
     while (dropped < kMaxStaleBytes) {
@@ -115,17 +103,15 @@ void DiscardStaleBytes(TSocket socket) {
                " bytes that the server sent beyond its last reply");
 }
 
-bool OpenCommon(TSocket& socket, std::uint8_t& serverTag, std::uint32_t& connectionId,
+bool OpenCommon(TConnection& connection, std::uint8_t& serverTag, std::uint32_t& connectionId,
                 bool (*connect)(TSocket, const void*), const void* address) {
-    if (!connect(socket, address)) {
-        CloseConnection(socket);
-        socket = kInvalidSocket;
+    if (!connect(connection.Socket(), address)) {
+        CloseConnection(connection);
         Report("Connect Failed");
         return false;
     }
-    if (!ReceiveRegistration(socket, serverTag, connectionId)) {
-        CloseConnection(socket);
-        socket = kInvalidSocket;
+    if (!ReceiveRegistration(connection, serverTag, connectionId)) {
+        CloseConnection(connection);
         Report("Server could not Register this Client");
         return false;
     }
@@ -199,41 +185,72 @@ void CleanupSockets() {
     SocketShim::Cleanup();
 }
 
-bool OpenSpxConnection(const TServerAddress& address, TSocket& socket, std::uint8_t& serverTag,
-                       std::uint32_t& connectionId) {
-    socket = kInvalidSocket;
+TConnection::TConnection(TConnection&& other) noexcept
+    : socket_(other.socket_), ahead_(std::move(other.ahead_)) {
+    other.socket_ = kInvalidSocket;
+    other.ahead_ = TReadAhead{};
+}
+
+TConnection& TConnection::operator=(TConnection&& other) noexcept {
+    if (this != &other) {
+        Close();
+        socket_ = other.socket_;
+        ahead_ = std::move(other.ahead_);
+        other.socket_ = kInvalidSocket;
+        other.ahead_ = TReadAhead{};
+    }
+    return *this;
+}
+
+void TConnection::Close() {
+    if (socket_ != kInvalidSocket)
+        SocketShim::Close(socket_);
+    socket_ = kInvalidSocket;
+    ahead_ = TReadAhead{};
+}
+
+void TConnection::Shutdown() const {
+    if (socket_ != kInvalidSocket)
+        SocketShim::ShutdownBoth(socket_);
+}
+
+bool OpenSpxConnection(const TServerAddress& address, TConnection& connection,
+                       std::uint8_t& serverTag, std::uint32_t& connectionId) {
+    connection.Close();
     serverTag = 0;
     connectionId = 0;
-    socket = SocketShim::CreateSpxSocket();
-    if (socket == kInvalidSocket) {
+    connection = TConnection(SocketShim::CreateSpxSocket());
+    if (!connection.IsOpen()) {
         Report("Create Socket Failed");
         return false;
     }
-    SocketShim::SetTimeouts(socket, g_spxTimeoutMs);
+    SocketShim::SetTimeouts(connection.Socket(), g_spxTimeoutMs);
     return OpenCommon(
-        socket, serverTag, connectionId,
+        connection, serverTag, connectionId,
         [](TSocket s, const void* a) {
             return SocketShim::ConnectSpx(s, static_cast<const TServerAddress*>(a)->data());
         },
         &address);
 }
 
-bool OpenTcpConnection(const std::array<std::uint8_t, 4>& ip, std::uint16_t port, TSocket& socket,
-                       std::uint32_t& connectionId, std::uint8_t& serverTag) {
-    socket = kInvalidSocket;
+bool OpenTcpConnection(const std::array<std::uint8_t, 4>& ip, std::uint16_t port,
+                       TConnection& connection, std::uint32_t& connectionId,
+                       std::uint8_t& serverTag) {
+    connection.Close();
     serverTag = 0;
     connectionId = 0;
-    socket = SocketShim::CreateTcpSocket();
-    if (socket == kInvalidSocket) {
+    connection = TConnection(SocketShim::CreateTcpSocket());
+    if (!connection.IsOpen()) {
         Report("Create Socket Failed");
         return false;
     }
+    const TSocket socket = connection.Socket();
     SocketShim::SetSendBufferSize(socket, 0);
     SocketShim::SetNoDelay(socket);
     SocketShim::SetTimeouts(socket, g_tcpTimeoutMs);
     const TServerAddress address = MakeTcpAddress(ip, port);
     return OpenCommon(
-        socket, serverTag, connectionId,
+        connection, serverTag, connectionId,
         [](TSocket s, const void* a) {
             const auto& addr = *static_cast<const TServerAddress*>(a);
             const std::uint16_t p = static_cast<std::uint16_t>(addr[10] | (addr[11] << 8));
@@ -242,11 +259,8 @@ bool OpenTcpConnection(const std::array<std::uint8_t, 4>& ip, std::uint16_t port
         &address);
 }
 
-void CloseConnection(TSocket socket) {
-    if (socket == kInvalidSocket)
-        return;
-    ForgetReadAhead(socket);
-    SocketShim::Close(socket);
+void CloseConnection(TConnection& connection) {
+    connection.Close();
 }
 
 std::string ScramblePassword(const std::string& password) {
@@ -272,23 +286,24 @@ bool SendBuffer(TSocket socket, const std::uint8_t* bytes, std::size_t length) {
     return true;
 }
 
-bool ReceivePacket(TSocket socket, std::uint8_t* packet) {
+bool ReceivePacket(TConnection& connection, std::uint8_t* packet) {
     int error = 0;
-    if (ReceiveExact(socket, packet, kPacketSize, error))
+    if (ReceiveExact(connection, packet, kPacketSize, error))
         return true;
     Report("Recv Error: " + std::to_string(error));
     if (SocketShim::IsTimeoutError(error))
-        SocketShim::ShutdownBoth(socket);
+        connection.Shutdown();
     return false;
 }
 
-bool ReceiveRegistration(TSocket socket, std::uint8_t& serverTag, std::uint32_t& connectionId) {
+bool ReceiveRegistration(TConnection& connection, std::uint8_t& serverTag,
+                         std::uint32_t& connectionId) {
     serverTag = 0;
     connectionId = 0;
     // The registration is a whole packet like any other, so no byte of it stays in the stream.
     std::uint8_t packet[kPacketSize];
     int error = 0;
-    if (!ReceiveExact(socket, packet, kPacketSize, error))
+    if (!ReceiveExact(connection, packet, kPacketSize, error))
         return false;
     const TPacketHeader header = TPacketHeader::Decode(packet);
     if (header.ReplyCode == 0)
@@ -347,7 +362,7 @@ bool SendRequest(TSocket socket, std::uint32_t connectionId, const TRequestRecor
     return true;
 }
 
-bool ReceiveReply(TSocket socket, TRequestRecord& request) {
+bool ReceiveReply(TConnection& connection, TRequestRecord& request) {
     request.Code = 0;
     request.Value = 0;
     request.Param = 0;
@@ -362,7 +377,7 @@ bool ReceiveReply(TSocket socket, TRequestRecord& request) {
     std::uint16_t remaining = 0;
     std::unique_ptr<TReplyBuffer> buffer;
     do {
-        const std::uint8_t* view = ReceivePacketView(socket, packet);
+        const std::uint8_t* view = ReceivePacketView(connection, packet);
         if (view == nullptr)
             return false; // the buffer made so far goes with it
         const TPacketHeader header = TPacketHeader::Decode(view);
@@ -409,12 +424,12 @@ bool ReceiveReply(TSocket socket, TRequestRecord& request) {
     return result;
 }
 
-bool ExchangeRequest(TSocket socket, std::uint32_t connectionId, TRequestRecord& request) {
-    DiscardStaleBytes(socket);
-    bool ok = SendRequest(socket, connectionId, request);
+bool ExchangeRequest(TConnection& connection, std::uint32_t connectionId, TRequestRecord& request) {
+    DiscardStaleBytes(connection);
+    bool ok = SendRequest(connection.Socket(), connectionId, request);
     std::unique_ptr<TRequestPayload> payload = std::move(request.Payload);
     if (ok)
-        ok = ReceiveReply(socket, request);
+        ok = ReceiveReply(connection, request);
     // A "database list changed" answer leaves the payload with the caller, who sends it again.
     if (ok && request.ReplyCode != 0 && request.Value == ReplyValue::kListChanged)
         request.Payload = std::move(payload);

@@ -70,14 +70,51 @@ TServerAddress MakeTcpAddress(const std::array<std::uint8_t, 4>& ip, std::uint16
 bool StartSockets();
 void CleanupSockets();
 
-bool OpenSpxConnection(const TServerAddress& address, TSocket& socket, std::uint8_t& serverTag,
-                       std::uint32_t& connectionId);
-bool OpenTcpConnection(const std::array<std::uint8_t, 4>& ip, std::uint16_t port, TSocket& socket,
-                       std::uint32_t& connectionId, std::uint8_t& serverTag);
-void CloseConnection(TSocket socket);
+// One connection to a server: its socket and the bytes received ahead of the packet being
+// read. Reading the stream in large pieces keeps a reply of many packets from costing a system
+// call per packet; the bytes stay with their connection, so the stream is consumed exactly as
+// if read packet by packet, and closing the connection drops them.
+class TConnection final {
+public:
+    TConnection() = default;
+    explicit TConnection(TSocket socket) : socket_(socket) {}
+    ~TConnection() { Close(); }
+    TConnection(TConnection&& other) noexcept;
+    TConnection& operator=(TConnection&& other) noexcept;
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    TSocket Socket() const { return socket_; }
+    bool IsOpen() const { return socket_ != kInvalidSocket; }
+    // Closes the socket (when open) and drops the bytes received ahead.
+    void Close();
+    // Shuts the socket down in both directions without closing it: a send or receive blocked
+    // on it, or started later, fails. Safe from another thread while the connection is in use,
+    // never while it is being closed or moved.
+    void Shutdown() const;
+
+    struct TReadAhead {
+        std::vector<std::uint8_t> Bytes;
+        std::size_t Begin = 0;
+        std::size_t End = 0;
+    };
+    TReadAhead& ReadAhead() { return ahead_; }
+
+private:
+    TSocket socket_ = kInvalidSocket;
+    TReadAhead ahead_;
+};
+
+// Each open closes what `connection` held first; on failure it holds nothing.
+bool OpenSpxConnection(const TServerAddress& address, TConnection& connection,
+                       std::uint8_t& serverTag, std::uint32_t& connectionId);
+bool OpenTcpConnection(const std::array<std::uint8_t, 4>& ip, std::uint16_t port,
+                       TConnection& connection, std::uint32_t& connectionId,
+                       std::uint8_t& serverTag);
+void CloseConnection(TConnection& connection);
 
 // Sends the request and receives its whole reply into `request`.
-bool ExchangeRequest(TSocket socket, std::uint32_t connectionId, TRequestRecord& request);
+bool ExchangeRequest(TConnection& connection, std::uint32_t connectionId, TRequestRecord& request);
 
 // The password as the login sends it: at most its first 30 characters, each XOR the sum of
 // their codes mod 256.
@@ -85,11 +122,12 @@ std::string ScramblePassword(const std::string& password);
 
 // Inner operations.
 bool SendBuffer(TSocket socket, const std::uint8_t* bytes, std::size_t length);
-bool ReceivePacket(TSocket socket, std::uint8_t* packet);
-bool ReceiveRegistration(TSocket socket, std::uint8_t& serverTag, std::uint32_t& connectionId);
+bool ReceivePacket(TConnection& connection, std::uint8_t* packet);
+bool ReceiveRegistration(TConnection& connection, std::uint8_t& serverTag,
+                         std::uint32_t& connectionId);
 TPacketHeader BuildHeader(std::uint32_t connectionId, const TRequestRecord& request);
 bool SendRequest(TSocket socket, std::uint32_t connectionId, const TRequestRecord& request);
-bool ReceiveReply(TSocket socket, TRequestRecord& request);
+bool ReceiveReply(TConnection& connection, TRequestRecord& request);
 
 // The running request number: advanced before each request, 65535 never sent.
 std::uint16_t NextSerial();

@@ -293,13 +293,20 @@ void TReplyBuffer::FlushWindow() {
     if (!spilled_)
         return;
     const std::int32_t count = std::min(windowSize_, totalSize_ - windowStart_);
-    if (count > 0 && !WriteAt(file_, windowStart_, window_.get(), count))
+    if (count <= 0)
+        return;
+    // The whole window in one write: a spilled reply costs one system call per window.
+    if (!WriteAt(file_, windowStart_, window_.get(), count))
         fileFailed_ = true;
+    else
+        fileEnd_ = std::max(fileEnd_, windowStart_ + count);
 }
 
 void TReplyBuffer::LoadWindow(std::int32_t offset) {
     windowStart_ = offset;
-    if (!spilled_)
+    // Nothing was written from there on yet (the window moving on while the reply arrives):
+    // a read would only find the end of the file.
+    if (!spilled_ || offset >= fileEnd_)
         return;
     if (ReadAt(file_, offset, window_.get(), windowSize_) < 0)
         fileFailed_ = true;

@@ -57,6 +57,7 @@ private:
     std::string fileName_;
     std::int32_t totalSize_ = 0;
     std::int32_t windowStart_ = 0;
+    std::int32_t fileEnd_ = 0; // the bytes of the spill file written so far
     bool ready_ = false;
     bool spilled_ = false;
     bool fileFailed_ = false;

@@ -226,7 +226,7 @@ StreamFigures MeasureStream(const std::string& temp) {
                 SendBigReply(c);
             ::close(c);
         });
-        TSocket socket;
+        TConnection socket;
         std::uint32_t id;
         std::uint8_t tag;
         if (!OpenTcpConnection({127, 0, 0, 1}, l.port, socket, id, tag)) {
@@ -298,7 +298,7 @@ std::pair<double, double> MeasureRoundTrips() {
             EchoPackets(c);
             ::close(c);
         });
-        TSocket socket;
+        TConnection socket;
         std::uint32_t id;
         std::uint8_t tag;
         OpenTcpConnection({127, 0, 0, 1}, l.port, socket, id, tag);

@@ -211,6 +211,64 @@ TEST_F(DispatcherTest, AListThatNeverSettlesEndsTheRequest) {
               std::string::npos);
 }
 
+TEST_F(DispatcherTest, ShortHandshakeAndListRepliesAdmitAsBeforeAndAreLogged) {
+    std::vector<std::string> reports;
+    ReportProc = [&reports](const std::string& m) { reports.push_back(m); };
+    TFakeServer server([](const TWireHeader& h, const Bytes&) -> Bytes {
+        switch (h.RequestCode) {
+        case 20: {
+            // The names, then the security kind; the security byte and word are missing.
+            Bytes d;
+            PutShortString(d, "Centre");
+            PutShortString(d, "Text");
+            PutShortString(d, "SRV");
+            PutByte(d, 2);
+            TWireHeader r;
+            r.RequestCode = 20;
+            return MakeReply(r, d);
+        }
+        case 18:
+            return LoginReply(true);
+        case 1: {
+            // Two databases counted; the second one's names are cut off.
+            Bytes d;
+            PutWord(d, 100);
+            PutWord(d, 5);
+            PutByte(d, 0x11);
+            PutShortString(d, "text of FIVE");
+            PutShortString(d, "FIVE");
+            PutWord(d, 101);
+            PutWord(d, 7);
+            TWireHeader r;
+            r.RequestCode = 1;
+            r.Value = 2;
+            r.Param = 3;
+            return MakeReply(r, d);
+        }
+        default:
+            return EmptyReply();
+        }
+    });
+    ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
+    EXPECT_TRUE(recorder_.Messages().empty());
+    const TServerEntry& e = RequestDispatcher->Server(1);
+    EXPECT_EQ(e.CenterName, "Centre");
+    EXPECT_EQ(e.ServerName, "SRV");
+    EXPECT_EQ(e.SecurityKind, 2);
+    EXPECT_EQ(e.SecurityByte, 0);
+    EXPECT_EQ(e.SecurityWord, 0);
+    EXPECT_EQ(e.ListStamp, 3);
+    ASSERT_EQ(RequestDispatcher->DatabaseCount, 2);
+    EXPECT_EQ(RequestDispatcher->Database(1).Name, "FIVE");
+    EXPECT_EQ(RequestDispatcher->Database(2).Handle, 101);
+    EXPECT_EQ(RequestDispatcher->Database(2).Number, 7);
+    EXPECT_EQ(RequestDispatcher->Database(2).Name, "");
+    EXPECT_EQ(reports,
+              (std::vector<std::string>{
+                  "Reply to request 20 ran short: 17 data bytes where at least 20 were read",
+                  "Reply to request 1 ran short: 27 data bytes where at least 30 were read"}));
+}
+
 TEST_F(DispatcherTest, WithoutAServerNothingIsSent) {
     struct Case {
         const char* name;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -118,6 +119,98 @@ TEST_F(RequestsTest, LocalConnectionsAreCutAndSkippedInPlace) {
     EXPECT_EQ(ResultDatabaseName(1, list[1].Results[0].DBHandle), "SEVEN");
     ReleaseLocalConnList(list);
     EXPECT_TRUE(list.empty());
+}
+
+// A reply that ends before the fields it announces: the fields that are there are kept, the
+// rest stay as a fresh record has them, nothing is shown, and one line names the request.
+TEST_F(RequestsTest, ShortRepliesKeepWhatCameAndAreLogged) {
+    std::vector<std::string> reports;
+    ReportProc = [&reports](const std::string& m) { reports.push_back(m); };
+    struct Case {
+        const char* name;
+        std::uint16_t value;
+        Bytes data;
+        std::function<void()> runAndCheck;
+        std::string report;
+    };
+    Bytes locals;
+    PutLocal(locals, "LOCAL", 5, 3);
+    locals.resize(locals.size() - 10); // the last two of three results are missing
+    Bytes webs;
+    PutShortString(webs, "ALICE");
+    PutLong(webs, 7);
+    for (std::uint8_t b : {104, 4, 18, 9, 0, 0})
+        PutByte(webs, b);
+    PutShortString(webs, "BOB"); // the second record ends after its name
+    Bytes dbs;
+    PutWord(dbs, 9);
+    PutShortString(dbs, "PATH");
+    PutByte(dbs, 1);
+    PutByte(dbs, 1);
+    PutByte(dbs, 2);
+    PutWord(dbs, 7); // one of two children, and no result count
+    const Bytes status(20, 0x01);
+    const Bytes log(40, 'L');
+    const Case cases[] = {
+        {"locals", 1, locals,
+         [] {
+             TLocConnList list;
+             ASSERT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
+             ASSERT_EQ(list.size(), 1u);
+             EXPECT_EQ(list[0].UserName, "LOCAL");
+             EXPECT_EQ(list[0].CapturedTextBankId, 12);
+             ASSERT_EQ(list[0].Results.size(), 3u);
+             EXPECT_EQ(list[0].Results[0].Lifetime, 0x8000);
+             EXPECT_EQ(list[0].Results[2].DBHandle, 0);
+         },
+         "Reply to request 368 ran short: 42 data bytes where at least 52 were read"},
+        {"webs", 2, webs,
+         [] {
+             TWebConnList list;
+             ASSERT_EQ(GetWebConnList(1, list), TExchangeResult::Done);
+             ASSERT_EQ(list.size(), 2u);
+             EXPECT_EQ(list[0].UserId, 7);
+             EXPECT_EQ(list[1].UserName, "BOB");
+             EXPECT_EQ(list[1].UserId, 0);
+             EXPECT_EQ(list[1].LastAccessTime, TServerDateTime{});
+         },
+         "Reply to request 370 ran short: 20 data bytes where at least 30 were read"},
+        {"databases", 1, dbs,
+         [] {
+             TDBList list;
+             ASSERT_EQ(GetDBList(1, list), TExchangeResult::Done);
+             ASSERT_EQ(list.size(), 1u);
+             EXPECT_EQ(list[0].Path, "PATH");
+             EXPECT_EQ(list[0].ChildIds, (std::vector<std::uint16_t>{7, 0}));
+             EXPECT_EQ(list[0].ResCount, 0);
+         },
+         "Reply to request 372 ran short: 12 data bytes where at least 16 were read"},
+        {"status", 0, status,
+         [] {
+             TServerStatusBlock block;
+             block.ClientCount = 99;
+             ASSERT_EQ(GetServerStatus(1, block), TExchangeResult::Done);
+             EXPECT_EQ(block.ClientCount, 99) << "a short block changes nothing";
+         },
+         "Reply to request 373 ran short: 20 data bytes where at least 54 were read"},
+        {"error log", 100, log,
+         [] {
+             std::uint8_t chunk[4096] = {};
+             std::uint16_t length = 0;
+             ASSERT_EQ(ReadServerErrorLog(1, chunk, 4096, 0, length), TExchangeResult::Done);
+             EXPECT_EQ(length, 40);
+             EXPECT_EQ(chunk[39], 'L');
+         },
+         "Reply to request 374 ran short: 40 data bytes where at least 100 were read"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reports.clear();
+        Reply(c.value, c.data);
+        c.runAndCheck();
+        EXPECT_TRUE(recorder_.Messages().empty());
+        EXPECT_EQ(reports, std::vector<std::string>{c.report});
+    }
 }
 
 TEST_F(RequestsTest, ListsWithoutDataAreEmptyAndQuiet) {

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <numeric>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -28,8 +30,8 @@ protected:
     }
 
     // Opens a connection to the peer, which registers the client as connection 77, tag 5.
-    TSocket Open(TScriptedPeer& peer) {
-        TSocket socket = kInvalidSocket;
+    TConnection Open(TScriptedPeer& peer) {
+        TConnection socket;
         std::uint32_t id = 0;
         std::uint8_t tag = 0;
         EXPECT_TRUE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
@@ -118,7 +120,7 @@ TEST_F(PacketTransportTest, RequestWithoutPayloadIsOneEmptyPacket) {
         seen = c.ReadExactly(534);
         c.Write(MakeReply({}, {}));
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     SetSerialForTesting(41);
     TRequestRecord r;
     r.Code = 373;
@@ -159,7 +161,7 @@ TEST_F(PacketTransportTest, PayloadGoesOutInNumberedChunks) {
             packets = conn.ReadRequestPackets();
             conn.Write(MakeReply({}, {}));
         });
-        const TSocket socket = Open(peer);
+        TConnection socket = Open(peer);
         const Bytes payload = Range(c.length);
         TRequestRecord r;
         r.Code = 18;
@@ -206,7 +208,7 @@ TEST_F(PacketTransportTest, ReplyIsReassembledFromItsPackets) {
         // Sent in odd pieces, as a stream may deliver it.
         c.WriteInPieces(MakeReply(h, data), 300);
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     TRequestRecord r;
     r.Code = 368;
     ASSERT_TRUE(ExchangeRequest(socket, 77, r));
@@ -232,7 +234,7 @@ TEST_F(PacketTransportTest, RegistrationArrivingInPiecesLeavesNothingInTheStream
         h.Value = 99;
         c.Write(MakeReply(h, Range(10)));
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     TRequestRecord r;
     r.Code = 20;
     ASSERT_TRUE(ExchangeRequest(socket, 77, r));
@@ -253,13 +255,13 @@ TEST_F(PacketTransportTest, RegistrationThatIsShortOrRefusedFails) {
         SCOPED_TRACE(c.name);
         reports_.clear();
         TScriptedPeer peer([&](TPeerConnection& conn) { conn.Write(c.bytes); });
-        TSocket socket = 12345;
+        TConnection socket;
         std::uint32_t id = 1;
         std::uint8_t tag = 1;
         EXPECT_FALSE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
         EXPECT_EQ(id, 0u);
         EXPECT_EQ(tag, 0);
-        EXPECT_EQ(socket, kInvalidSocket) << "the socket is closed";
+        EXPECT_EQ(socket.Socket(), kInvalidSocket) << "the socket is closed";
         EXPECT_EQ(reports_, std::vector<std::string>{"Server could not Register this Client"});
     }
 }
@@ -291,7 +293,7 @@ TEST_F(PacketTransportTest, ClosingDropsTheBytesReadAheadOfTheSocket) {
     ASSERT_GE(expected, 0);
     ::close(expected);
 
-    TSocket socket = kInvalidSocket;
+    TConnection socket;
     std::uint32_t id = 0;
     std::uint8_t tag = 0;
     EXPECT_FALSE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
@@ -299,7 +301,7 @@ TEST_F(PacketTransportTest, ClosingDropsTheBytesReadAheadOfTheSocket) {
 
     reports_.clear();
     ASSERT_TRUE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
-    ASSERT_EQ(socket, static_cast<TSocket>(expected))
+    ASSERT_EQ(socket.Socket(), static_cast<TSocket>(expected))
         << "the second connection must reuse the number of the closed socket";
     EXPECT_EQ(id, 77u) << "the registration is the new server's, not the stray packet";
     EXPECT_EQ(tag, 5);
@@ -311,13 +313,42 @@ TEST_F(PacketTransportTest, ClosingDropsTheBytesReadAheadOfTheSocket) {
     CloseConnection(socket);
 }
 
+TEST_F(PacketTransportTest, ShuttingAConnectionDownEndsAReceiveBlockedOnIt) {
+    // The server takes the request and never answers; only the shutdown can end the wait.
+    std::atomic<bool> requestArrived{false};
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        requestArrived = true;
+        c.ReadExactly(1, 20000); // until the client's side is shut down
+    });
+    TConnection connection = Open(peer);
+    std::thread canceller([&] {
+        while (!requestArrived)
+            std::this_thread::yield();
+        connection.Shutdown();
+    });
+    TRequestRecord r;
+    r.Code = 373;
+    EXPECT_FALSE(ExchangeRequest(connection, 77, r));
+    canceller.join();
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0].rfind("Recv Error: ", 0), 0u) << reports_[0];
+    EXPECT_TRUE(connection.IsOpen()) << "shut down, not closed: its owner closes it";
+    TRequestRecord again;
+    again.Code = 373;
+    EXPECT_FALSE(ExchangeRequest(connection, 77, again)) << "later exchanges fail at once";
+    connection.Close();
+    EXPECT_FALSE(connection.IsOpen());
+}
+
 TEST_F(PacketTransportTest, ConnectFailureIsReported) {
     std::uint16_t port;
     {
         TScriptedPeer unused([](TPeerConnection&) {}, 0);
         port = unused.Port();
     } // now nothing listens there
-    TSocket socket;
+    TConnection socket;
     std::uint32_t id;
     std::uint8_t tag;
     EXPECT_FALSE(OpenTcpConnection(kLoopback, port, socket, id, tag));
@@ -325,7 +356,7 @@ TEST_F(PacketTransportTest, ConnectFailureIsReported) {
 }
 
 TEST_F(PacketTransportTest, SpxWithoutIpxFailsAtSocketCreation) {
-    TSocket socket = 5;
+    TConnection socket;
     std::uint8_t tag = 1;
     std::uint32_t id = 1;
     const TServerAddress address{};
@@ -335,7 +366,7 @@ TEST_F(PacketTransportTest, SpxWithoutIpxFailsAtSocketCreation) {
     }
     ASSERT_FALSE(reports_.empty());
     if (reports_[0] == "Create Socket Failed") {
-        EXPECT_EQ(socket, kInvalidSocket);
+        EXPECT_EQ(socket.Socket(), kInvalidSocket);
     }
     EXPECT_EQ(tag, 0);
     EXPECT_EQ(id, 0u);
@@ -373,7 +404,7 @@ TEST_F(PacketTransportTest, MalformedRepliesFailAndKeepTheStreamInStep) {
             ok.Value = 4;
             conn.Write(MakeReply(ok, Range(3)));
         });
-        const TSocket socket = Open(peer);
+        TConnection socket = Open(peer);
         TRequestRecord r;
         r.Code = 372;
         EXPECT_FALSE(ExchangeRequest(socket, 77, r));
@@ -395,7 +426,7 @@ TEST_F(PacketTransportTest, PeerClosingInsideAPacketIsARecvError) {
         half.resize(300);
         c.Write(half);
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     TRequestRecord r;
     r.Code = 368;
     EXPECT_FALSE(ExchangeRequest(socket, 77, r));
@@ -414,7 +445,7 @@ TEST_F(PacketTransportTest, StalledPeerTimesOutAndTheSocketIsShutDown) {
         c.Write(part);
         c.ReadExactly(1, 3000); // keeps the socket open until the client shuts it down
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     TRequestRecord r;
     r.Code = 368;
     EXPECT_FALSE(ExchangeRequest(socket, 77, r));
@@ -431,7 +462,7 @@ TEST_F(PacketTransportTest, StalledPeerTimesOutAndTheSocketIsShutDown) {
 
 TEST_F(PacketTransportTest, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
     TScriptedPeer peer([&](TPeerConnection& c) { c.Write(MakeRegistration(77, 5)); });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     peer.Join();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (int i = 0; i < 3; ++i) {
@@ -455,7 +486,7 @@ TEST_F(PacketTransportTest, ListChangedAnswerKeepsThePayloadForTheResend) {
         h.Value = 119;
         c.Write(MakeReply(h, {}));
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     TRequestRecord r;
     r.Code = 369;
     r.Payload = std::make_unique<TRequestPayload>(Range(4));
@@ -476,7 +507,7 @@ TEST_F(PacketTransportTest, LargeReplySpillsAndReadsBackWhole) {
         c.ReadRequestPackets();
         c.Write(MakeReply({}, data));
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     TRequestRecord r;
     r.Code = 374;
     ASSERT_TRUE(ExchangeRequest(socket, 77, r));
@@ -506,7 +537,7 @@ TEST_F(PacketTransportTest, ReplyWithoutRoomForItsBufferIsReadToTheEnd) {
         ok.Value = 8;
         c.Write(MakeReply(ok, {}));
     });
-    const TSocket socket = Open(peer);
+    TConnection socket = Open(peer);
     TRequestRecord r;
     r.Code = 374;
     EXPECT_FALSE(ExchangeRequest(socket, 77, r));

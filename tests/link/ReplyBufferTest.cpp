@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,6 +205,69 @@ TEST_F(ReplyBufferTest, TypedReadersAreLittleEndianAndNeedNoBuffer) {
     ReadWord(nullptr, cursor, w);
     EXPECT_EQ(w, 5);
     EXPECT_EQ(cursor, 3);
+}
+
+TEST_F(ReplyBufferTest, AReaderTellsWhenItReadPastTheEnd) {
+    const std::uint8_t chunk[kChunkSize] = {3, 'A', 'B', 'C', 5, 'D', 0x34, 0x12};
+    struct Case {
+        const char* name;
+        std::int32_t total;
+        std::function<void(TReplyReader&)> reads;
+        bool shortAfter;
+        std::int32_t cursorAfter;
+    } cases[] = {
+        {"all there", 8,
+         [](TReplyReader& r) {
+             std::string s;
+             std::uint8_t b = 0;
+             std::uint16_t w = 0;
+             EXPECT_TRUE(r.ShortString(s, 80));
+             EXPECT_TRUE(r.Byte(b));
+             EXPECT_TRUE(r.Char(reinterpret_cast<char&>(b)));
+             EXPECT_TRUE(r.Word(w));
+             EXPECT_EQ(w, 0x1234);
+         },
+         false, 9},
+        {"a string's cut characters missing", 6,
+         [](TReplyReader& r) {
+             std::string s;
+             EXPECT_TRUE(r.ShortString(s, 3));
+             std::string t;
+             EXPECT_FALSE(r.ShortString(t, 0)) << "five characters where one is left";
+             EXPECT_EQ(t, "");
+         },
+         true, 11},
+        {"a long that runs past the end", 8,
+         [](TReplyReader& r) {
+             r.Skip(6);
+             std::int32_t l = 77;
+             EXPECT_FALSE(r.Long(l));
+             EXPECT_EQ(l, 77);
+         },
+         true, 11},
+        {"stepping over more than there is", 8, [](TReplyReader& r) { r.Skip(9); }, true, 10},
+        {"stepping to the very end", 8, [](TReplyReader& r) { r.Skip(8); }, false, 9},
+        {"no buffer at all", 0,
+         [](TReplyReader& r) {
+             std::uint8_t bytes[2] = {9, 9};
+             EXPECT_FALSE(r.Bytes(bytes, 2));
+             EXPECT_EQ(bytes[0], 9);
+         },
+         true, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto buffer = c.total > 0 ? CreateReplyBuffer(c.total) : nullptr;
+        if (buffer)
+            buffer->StoreChunk(0, chunk);
+        TReplyReader reader(buffer.get());
+        c.reads(reader);
+        EXPECT_EQ(reader.Short(), c.shortAfter);
+        EXPECT_EQ(reader.Cursor(), c.cursorAfter);
+        reports_.clear();
+        EXPECT_EQ(reader.ReportIfShort(368), c.shortAfter);
+        EXPECT_EQ(reports_.size(), c.shortAfter ? 1u : 0u);
+    }
 }
 
 TEST_F(ReplyBufferTest, ShortStringsAreCutButSteppedOverWhole) {
