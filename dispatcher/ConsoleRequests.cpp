@@ -88,19 +88,23 @@ void ReleaseDBList(TDBList& list) {
 namespace {
 
 // The request of a list without decoding its reply; no data is a list without records.
-TExchangeResult FetchList(std::uint8_t serverIndex, std::uint16_t code, std::uint16_t clientError,
+TExchangeResult FetchList(std::uint8_t serverIndex, const TConsoleRequest& request,
                           TListReply& reply) {
     reply = TListReply{};
     TRequestRecord r;
-    r.Code = code;
-    if (!Execute(serverIndex, r, clientError))
+    r.Code = request.Code;
+    if (!Execute(serverIndex, r, request.ClientError))
         return TExchangeResult::Failed;
     if (r.Data) {
         reply.Count = r.Value;
         reply.Data = std::move(r.Data);
     } else if (r.Value != 0) {
-        // Records counted but no data sent: a list without records, as for a correct server.
-        TReplyReader(nullptr).ReportIfShort(code);
+        // Records counted but no data sent: a list without records all the same, and a reply
+        // that ran short of its first byte.
+        TReplyReader nothing(nullptr);
+        std::uint8_t first = 0;
+        nothing.Byte(first);
+        nothing.ReportIfShort(request.Code);
     }
     return TExchangeResult::Done;
 }
@@ -136,15 +140,15 @@ bool DecodeInto(List& list, TReplyBuffer* b, std::uint16_t count, ForEach forEac
 } // namespace
 
 TExchangeResult FetchLocalConnList(std::uint8_t serverIndex, TListReply& reply) {
-    return FetchList(serverIndex, RequestCode::kLocalConnList, ClientError::kLocalConnList, reply);
+    return FetchList(serverIndex, ConsoleRequest::kLocalConnList, reply);
 }
 
 TExchangeResult FetchWebConnList(std::uint8_t serverIndex, TListReply& reply) {
-    return FetchList(serverIndex, RequestCode::kWebConnList, ClientError::kWebConnList, reply);
+    return FetchList(serverIndex, ConsoleRequest::kWebConnList, reply);
 }
 
 TExchangeResult FetchDBList(std::uint8_t serverIndex, TListReply& reply) {
-    return FetchList(serverIndex, RequestCode::kDBList, ClientError::kDBList, reply);
+    return FetchList(serverIndex, ConsoleRequest::kDBList, reply);
 }
 
 TExchangeResult GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list) {
@@ -212,7 +216,7 @@ bool ForEachLocalConn(TReplyBuffer* b, std::uint16_t count,
             reader.Skip(5 * (onWire - c.ResultsCount));
             each(c);
         }
-        reader.ReportIfShort(RequestCode::kLocalConnList);
+        reader.ReportIfShort(ConsoleRequest::kLocalConnList.Code);
         return true;
     });
 }
@@ -230,11 +234,12 @@ TExchangeResult DeleteLocalConn(std::uint8_t serverIndex, const std::string& use
     if (!CanAllocate(static_cast<std::int64_t>(block.size())))
         return TExchangeResult::Failed;
     TRequestRecord r;
-    r.Code = RequestCode::kDeleteLocalConn;
+    r.Code = ConsoleRequest::kDeleteLocalConn.Code;
     r.Param = securityNum;
     r.Payload = std::make_unique<TRequestPayload>(std::move(block));
-    return Execute(serverIndex, r, ClientError::kDeleteLocalConn) ? TExchangeResult::Done
-                                                                  : TExchangeResult::Failed;
+    return Execute(serverIndex, r, ConsoleRequest::kDeleteLocalConn.ClientError)
+               ? TExchangeResult::Done
+               : TExchangeResult::Failed;
 }
 
 TExchangeResult GetWebConnList(std::uint8_t serverIndex, TWebConnList& list) {
@@ -260,7 +265,7 @@ bool ForEachWebConn(TReplyBuffer* b, std::uint16_t count,
             ReadDateTime(reader, w.LastAccessTime);
             each(w);
         }
-        reader.ReportIfShort(RequestCode::kWebConnList);
+        reader.ReportIfShort(ConsoleRequest::kWebConnList.Code);
         return true;
     });
 }
@@ -271,10 +276,11 @@ bool DecodeWebConnList(TReplyBuffer* b, std::uint16_t count, TWebConnList& list)
 
 TExchangeResult DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId) {
     TRequestRecord r;
-    r.Code = RequestCode::kDeleteWebConn;
+    r.Code = ConsoleRequest::kDeleteWebConn.Code;
     r.Param = userId;
-    return Execute(serverIndex, r, ClientError::kDeleteWebConn) ? TExchangeResult::Done
-                                                                : TExchangeResult::Failed;
+    return Execute(serverIndex, r, ConsoleRequest::kDeleteWebConn.ClientError)
+               ? TExchangeResult::Done
+               : TExchangeResult::Failed;
 }
 
 TExchangeResult GetDBList(std::uint8_t serverIndex, TDBList& list) {
@@ -343,7 +349,7 @@ bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TD
             }
             each(d);
         }
-        reader.ReportIfShort(RequestCode::kDBList);
+        reader.ReportIfShort(ConsoleRequest::kDBList.Code);
         return true;
     });
 }
@@ -376,14 +382,14 @@ TServerStatusBlock DecodeStatusBlock(const std::uint8_t* p) {
 
 TExchangeResult GetServerStatus(std::uint8_t serverIndex, TServerStatusBlock& block) {
     TRequestRecord r;
-    r.Code = RequestCode::kServerStatus;
-    if (!Execute(serverIndex, r, ClientError::kServerStatus))
+    r.Code = ConsoleRequest::kServerStatus.Code;
+    if (!Execute(serverIndex, r, ConsoleRequest::kServerStatus.ClientError))
         return TExchangeResult::Failed;
     std::uint8_t bytes[kStatusBlockSize];
     TReplyReader reader(r.Data.get());
     if (reader.Bytes(bytes, kStatusBlockSize))
         block = DecodeStatusBlock(bytes);
-    reader.ReportIfShort(RequestCode::kServerStatus);
+    reader.ReportIfShort(ConsoleRequest::kServerStatus.Code);
     return TExchangeResult::Done;
 }
 
@@ -391,10 +397,10 @@ TExchangeResult ReadServerErrorLog(std::uint8_t serverIndex, std::uint8_t* desti
                                    std::uint16_t largestChunk, std::int32_t offset,
                                    std::uint16_t& chunkLength) {
     TRequestRecord r;
-    r.Code = RequestCode::kReadErrorLog;
+    r.Code = ConsoleRequest::kReadErrorLog.Code;
     r.Value = largestChunk;
     r.Param = offset;
-    if (!Execute(serverIndex, r, ClientError::kReadErrorLog))
+    if (!Execute(serverIndex, r, ConsoleRequest::kReadErrorLog.ClientError))
         return TExchangeResult::Failed;
     chunkLength = 0;
     const std::uint16_t announced = std::min(r.Value, largestChunk);
@@ -406,13 +412,14 @@ TExchangeResult ReadServerErrorLog(std::uint8_t serverIndex, std::uint8_t* desti
         reader.Bytes(destination, chunkLength);
     // A chunk that announces more bytes than it carries ran short of the rest.
     reader.Skip(announced - chunkLength);
-    reader.ReportIfShort(RequestCode::kReadErrorLog);
+    reader.ReportIfShort(ConsoleRequest::kReadErrorLog.Code);
     return TExchangeResult::Done;
 }
 
 TExchangeResult ClearServerErrorLog(std::uint8_t serverIndex) {
     TRequestRecord r;
-    r.Code = RequestCode::kClearErrorLog;
-    return Execute(serverIndex, r, ClientError::kClearErrorLog) ? TExchangeResult::Done
-                                                                : TExchangeResult::Failed;
+    r.Code = ConsoleRequest::kClearErrorLog.Code;
+    return Execute(serverIndex, r, ConsoleRequest::kClearErrorLog.ClientError)
+               ? TExchangeResult::Done
+               : TExchangeResult::Failed;
 }

@@ -8,20 +8,9 @@
 
 namespace RequestCode {
 
-inline constexpr std::uint16_t kDatabaseList = 1;
-inline constexpr std::uint16_t kLogin = 18;
-inline constexpr std::uint16_t kLogout = 19;
-inline constexpr std::uint16_t kSecurityInfo = 20;
-
-// The console's eight requests.
-inline constexpr std::uint16_t kLocalConnList = 368;
-inline constexpr std::uint16_t kDeleteLocalConn = 369;
-inline constexpr std::uint16_t kWebConnList = 370;
-inline constexpr std::uint16_t kDeleteWebConn = 371;
-inline constexpr std::uint16_t kDBList = 372;
-inline constexpr std::uint16_t kServerStatus = 373;
-inline constexpr std::uint16_t kReadErrorLog = 374;
-inline constexpr std::uint16_t kClearErrorLog = 375;
+// The requests around the console's own: the database list, the administrator's login and
+// logout, and the security information asked before the login.
+enum : std::uint16_t { kDatabaseList = 1, kLogin = 18, kLogout = 19, kSecurityInfo = 20 };
 
 } // namespace RequestCode
 
@@ -43,15 +32,22 @@ inline constexpr std::uint16_t kLoginNotBusy = 0;
 // The security information request carries the connection id XOR this mask in its Value.
 inline constexpr std::uint16_t kSecurityMask = 0x5A3C;
 
-namespace ClientError {
+// The console's eight requests: the request code and the client internal error number shown
+// when the exchange fails.
+struct TConsoleRequest {
+    std::uint16_t Code;
+    std::uint16_t ClientError;
+};
 
-inline constexpr std::uint16_t kLocalConnList = 265;
-inline constexpr std::uint16_t kDeleteLocalConn = 266;
-inline constexpr std::uint16_t kWebConnList = 267;
-inline constexpr std::uint16_t kDeleteWebConn = 268;
-inline constexpr std::uint16_t kDBList = 269;
-inline constexpr std::uint16_t kServerStatus = 270;
-inline constexpr std::uint16_t kReadErrorLog = 271;
-inline constexpr std::uint16_t kClearErrorLog = 272;
+namespace ConsoleRequest {
 
-} // namespace ClientError
+inline constexpr TConsoleRequest kLocalConnList{368, 265};
+inline constexpr TConsoleRequest kDeleteLocalConn{369, 266};
+inline constexpr TConsoleRequest kWebConnList{370, 267};
+inline constexpr TConsoleRequest kDeleteWebConn{371, 268};
+inline constexpr TConsoleRequest kDBList{372, 269};
+inline constexpr TConsoleRequest kServerStatus{373, 270};
+inline constexpr TConsoleRequest kReadErrorLog{374, 271};
+inline constexpr TConsoleRequest kClearErrorLog{375, 272};
+
+} // namespace ConsoleRequest

@@ -48,7 +48,7 @@ void DecodeAgainstTransfer() {
     std::int32_t bytes = 0;
     for (int run = 0; run < 3; ++run) {
         TRequestRecord r;
-        r.Code = RequestCode::kLocalConnList;
+        r.Code = ConsoleRequest::kLocalConnList.Code;
         const auto t0 = Clock::now();
         if (RequestDispatcher->ExecuteRequest(1, r) != TExchangeResult::Done || !r.Data)
             return;
@@ -163,7 +163,7 @@ void ErrorLogAgainstPingPong() {
     for (;;) {
         ++chunks;
         const std::uint16_t length =
-            plainClient.Exchange(RequestCode::kReadErrorLog, 4096, offset, stamp).first;
+            plainClient.Exchange(ConsoleRequest::kReadErrorLog.Code, 4096, offset, stamp).first;
         if (length == 0)
             break;
         offset += length;

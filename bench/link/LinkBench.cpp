@@ -144,12 +144,12 @@ struct StreamFigures {
     long peakKb = 0;
 };
 
-// The plain stream received in 64 KiB pieces into a 1 MiB block that is written to a new file
-// in `folder` each time it is full (and at the end): what a sensible program that keeps a
-// large download on disk does. The file is removed afterwards, outside the time.
-double MeasurePlainToFile(const std::string& folder) {
+// The plain stream received in 64 KiB pieces. With a file name, the pieces fill a 1 MiB block
+// that is written to that new file each time it is full (and at the end): what a sensible
+// program that keeps a large download on disk does. The file is removed afterwards, outside
+// the time.
+double MeasurePlain(const std::string& fileName) {
     const std::size_t bytes = std::size_t{kReplyPackets} * kPacketSize;
-    const std::string name = folder + "PLAIN.T";
     Listener l;
     std::thread server([&] {
         const int c = l.Accept();
@@ -157,12 +157,14 @@ double MeasurePlainToFile(const std::string& folder) {
         ::close(c);
     });
     const int fd = PlainConnect(l.port);
-    std::vector<std::uint8_t> block(1024 * 1024);
+    const bool toFile = !fileName.empty();
+    std::vector<std::uint8_t> block(toFile ? 1024 * 1024 : 64 * 1024);
     const auto t0 = Clock::now();
-    const int file = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int file =
+        toFile ? ::open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600) : -1;
     std::size_t got = 0;
     std::size_t filled = 0;
-    bool ok = file >= 0;
+    bool ok = !toFile || file >= 0;
     while (ok && got < bytes) {
         const std::size_t room = std::min<std::size_t>(64 * 1024, block.size() - filled);
         const ssize_t r = ::recv(fd, block.data() + filled, room, 0);
@@ -171,16 +173,18 @@ double MeasurePlainToFile(const std::string& folder) {
         got += static_cast<std::size_t>(r);
         filled += static_cast<std::size_t>(r);
         if (filled == block.size() || got == bytes) {
-            ok = ::write(file, block.data(), filled) == static_cast<ssize_t>(filled);
+            if (toFile)
+                ok = ::write(file, block.data(), filled) == static_cast<ssize_t>(filled);
             filled = 0;
         }
     }
     const double seconds = Seconds(Clock::now() - t0);
     if (!ok || got != bytes)
-        std::fprintf(stderr, "link_bench: the plain stream to a file failed\n");
-    if (file >= 0)
+        std::fprintf(stderr, "link_bench: the plain stream failed\n");
+    if (file >= 0) {
         ::close(file);
-    ::unlink(name.c_str());
+        ::unlink(fileName.c_str());
+    }
     ::close(fd);
     server.join();
     return seconds;
@@ -188,30 +192,8 @@ double MeasurePlainToFile(const std::string& folder) {
 
 StreamFigures MeasureStream(const std::string& temp) {
     StreamFigures f;
-    f.plainToFileSeconds = MeasurePlainToFile(temp);
-    const std::size_t bytes = std::size_t{kReplyPackets} * kPacketSize;
-    // Plain stream, read in 64 KiB pieces.
-    {
-        Listener l;
-        std::thread server([&] {
-            const int c = l.Accept();
-            SendBigReply(c);
-            ::close(c);
-        });
-        const int fd = PlainConnect(l.port);
-        std::vector<std::uint8_t> piece(64 * 1024);
-        const auto t0 = Clock::now();
-        std::size_t got = 0;
-        while (got < bytes) {
-            const ssize_t r = ::recv(fd, piece.data(), piece.size(), 0);
-            if (r <= 0)
-                break;
-            got += static_cast<std::size_t>(r);
-        }
-        f.plainSeconds = Seconds(Clock::now() - t0);
-        ::close(fd);
-        server.join();
-    }
+    f.plainToFileSeconds = MeasurePlain(temp + "PLAIN.T");
+    f.plainSeconds = MeasurePlain({});
     // The link: the reply reassembled into a spilled reply buffer.
     {
         Listener l;
@@ -237,7 +219,7 @@ StreamFigures MeasureStream(const std::string& temp) {
         ResetPeakResident();
         f.idleKb = PeakResidentKb();
         TRequestRecord r;
-        r.Code = RequestCode::kReadErrorLog;
+        r.Code = ConsoleRequest::kReadErrorLog.Code;
         const auto t0 = Clock::now();
         const bool ok = ExchangeRequest(socket, id, r);
         f.linkSeconds = Seconds(Clock::now() - t0);
@@ -304,7 +286,7 @@ std::pair<double, double> MeasureRoundTrips() {
         OpenTcpConnection({127, 0, 0, 1}, l.port, socket, id, tag);
         for (int i = 0; i < kRoundTrips; ++i) {
             TRequestRecord r;
-            r.Code = RequestCode::kServerStatus;
+            r.Code = ConsoleRequest::kServerStatus.Code;
             const auto t0 = Clock::now();
             ExchangeRequest(socket, id, r);
             link.push_back(Seconds(Clock::now() - t0));

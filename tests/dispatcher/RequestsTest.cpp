@@ -164,6 +164,15 @@ TEST_F(RequestsTest, ShortRepliesKeepWhatCameAndAreLogged) {
              EXPECT_EQ(list[0].Results[2].DBHandle, 0);
          },
          "Reply to request 368 ran short: 42 data bytes where at least 52 were read"},
+        {"locals counted without data",
+         2,
+         {},
+         [] {
+             TLocConnList list;
+             ASSERT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
+             EXPECT_TRUE(list.empty());
+         },
+         "Reply to request 368 ran short: 0 data bytes where at least 1 were read"},
         {"webs", 2, webs,
          [] {
              TWebConnList list;

@@ -373,7 +373,7 @@ TEST_F(HostilePeerTest, HugeReplyWhileTheTempFolderCannotBeWritten) {
         ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, port, "pw"));
         c.Break();
         TDBList list;
-        const std::uint16_t result = GetDBList(1, list);
+        const TExchangeResult result = GetDBList(1, list);
         c.Repair();
         EXPECT_EQ(result, TExchangeResult::Failed);
         EXPECT_TRUE(list.empty());
