@@ -139,8 +139,8 @@ TEST_F(RequestsTest, ShortRepliesKeepWhatCameAndAreLogged) {
     Bytes webs;
     PutShortString(webs, "ALICE");
     PutLong(webs, 7);
-    for (std::uint8_t b : {104, 4, 18, 9, 0, 0})
-        PutByte(webs, b);
+    const Bytes accessTime = {104, 4, 18, 9, 0, 0};
+    webs.insert(webs.end(), accessTime.begin(), accessTime.end());
     PutShortString(webs, "BOB"); // the second record ends after its name
     Bytes dbs;
     PutWord(dbs, 9);
