@@ -313,6 +313,9 @@ int main(int argc, char** argv) {
     // Best of several runs for the times; memory from the first run, before anything of the
     // process was warm.
     StreamFigures best;
+    // Each run measures the three streams back to back, so their ratio in one run shares the
+    // machine's load of that moment; the median of those ratios is the figure to compare.
+    std::vector<double> toFileRatios;
     for (int run = 0; run < 7; ++run) {
         const StreamFigures f = MeasureStream(dir + "TEMP/");
         if (run == 0) {
@@ -325,6 +328,8 @@ int main(int argc, char** argv) {
             best.plainSeconds = f.plainSeconds;
         if (run == 0 || f.plainToFileSeconds < best.plainToFileSeconds)
             best.plainToFileSeconds = f.plainToFileSeconds;
+        if (f.linkSeconds > 0)
+            toFileRatios.push_back(f.plainToFileSeconds / f.linkSeconds);
     }
     std::printf("reply of %u packets (%.1f MB, spilled)\n", unsigned{kReplyPackets}, mb);
     std::printf("  link:          %8.1f MB/s (%.3f s)\n", mb / best.linkSeconds, best.linkSeconds);
@@ -334,8 +339,11 @@ int main(int argc, char** argv) {
                 mb / best.plainToFileSeconds, best.plainToFileSeconds);
     std::printf("  ratio link/plain throughput: %.2f (target >= 0.50)\n",
                 best.plainSeconds / best.linkSeconds);
-    std::printf("  ratio link/plain-to-file throughput: %.2f (target >= 0.85)\n",
-                best.plainToFileSeconds / best.linkSeconds);
+    std::sort(toFileRatios.begin(), toFileRatios.end());
+    std::printf("  ratio link/plain-to-file throughput: %.2f of the best times, %.2f median of "
+                "the runs (target >= 0.85)\n",
+                best.plainToFileSeconds / best.linkSeconds,
+                toFileRatios.empty() ? 0.0 : toFileRatios[toFileRatios.size() / 2]);
     std::printf(
         "  peak resident: idle %ld kB, while streaming %ld kB, growth %ld kB (target < 4096 kB)\n",
         best.idleKb, best.peakKb, best.peakKb - best.idleKb);
