@@ -526,6 +526,67 @@ TEST_F(PacketTransportTest, LargeReplySpillsAndReadsBackWhole) {
     EXPECT_FALSE(FileExists(spillName));
 }
 
+// Packets out of order and a packet sent twice, in a spilled reply that arrives in large
+// pieces: each packet's data lies where its own index says, the later copy of a packet wins,
+// and runs of packets in order are stored as well as the packets between them.
+TEST_F(PacketTransportTest, SpilledReplyPacketsLieWhereTheirIndexesSay) {
+    constexpr std::uint16_t kPackets = 900;
+    constexpr std::uint32_t kTotal = std::uint32_t{kPackets} * kChunkSize - 100;
+    const auto content = [](std::uint16_t index, std::uint8_t copy) {
+        Bytes chunk(kChunkSize);
+        for (std::size_t i = 0; i < chunk.size(); ++i)
+            chunk[i] = static_cast<std::uint8_t>(index * 7 + i * 3 + copy * 101);
+        return chunk;
+    };
+    // 0..399, then 700..899 ahead of their turn, 400..699 with 450 sent once more at the end
+    // of that stretch, and 3 once more at the very end.
+    std::vector<std::pair<std::uint16_t, std::uint8_t>> order;
+    for (std::uint16_t i = 0; i < 400; ++i)
+        order.emplace_back(i, 0);
+    for (std::uint16_t i = 700; i < kPackets; ++i)
+        order.emplace_back(i, 0);
+    for (std::uint16_t i = 400; i < 700; ++i)
+        order.emplace_back(i, 0);
+    order.emplace_back(450, 1);
+    order.emplace_back(3, 1);
+    Bytes stream;
+    for (const auto& [index, copy] : order) {
+        TWireHeader h;
+        h.DataLength = kTotal;
+        h.PacketCount = static_cast<std::uint16_t>(order.size());
+        h.PacketIndex = index;
+        const Bytes packet = MakePacket(h, content(index, copy));
+        stream.insert(stream.end(), packet.begin(), packet.end());
+    }
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        c.Write(stream);
+    });
+    TConnection socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 374;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    CloseConnection(socket);
+    ASSERT_TRUE(r.Data);
+    ASSERT_TRUE(r.Data->Spilled());
+    EXPECT_EQ(std::filesystem::file_size(r.Data->SpillFileName()), kTotal);
+    Bytes expected;
+    for (std::uint16_t i = 0; i < kPackets; ++i) {
+        const Bytes chunk = content(i, i == 450 || i == 3 ? 1 : 0);
+        expected.insert(expected.end(), chunk.begin(), chunk.end());
+    }
+    expected.resize(kTotal);
+    Bytes back(kTotal);
+    std::int32_t cursor = 1;
+    for (std::size_t at = 0; at < back.size(); at += 50000)
+        ReadBytes(r.Data.get(), cursor, back.data() + at,
+                  static_cast<std::uint16_t>(std::min<std::size_t>(50000, back.size() - at)));
+    for (std::size_t i = 0; i < back.size(); ++i)
+        ASSERT_EQ(back[i], expected[i]) << "at byte " << i << " of packet " << i / kChunkSize;
+    EXPECT_TRUE(reports_.empty()) << reports_.front();
+}
+
 TEST_F(PacketTransportTest, ReplyWithoutRoomForItsBufferIsReadToTheEnd) {
     std::filesystem::remove(folder_.Path() + "TEMP");
     TScriptedPeer peer([&](TPeerConnection& c) {
