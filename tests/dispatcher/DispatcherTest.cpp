@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
 #include <filesystem>
 
 namespace {
@@ -408,6 +409,18 @@ TEST_F(DispatcherTest, LogoutSendsCode19AndRemovalFreesTheIds) {
     TFakeServer again(Admitting({{1, 5, "A"}}, 1));
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, again.Port(), "pw"));
     EXPECT_EQ(RequestDispatcher->Server(1).ServerId, 1) << "ids are reused lowest first";
+}
+
+TEST_F(DispatcherTest, RemovingAServerWithoutLogoutClosesItsConnection) {
+    TFakeServer server(Admitting({{1, 5, "A"}}, 1));
+    ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
+    const TSocket socket = RequestDispatcher->Server(1).Connection.Socket();
+    ASSERT_NE(::fcntl(socket, F_GETFD), -1);
+    TServerSet one;
+    one.set(1);
+    RequestDispatcher->RemoveServers(one);
+    EXPECT_EQ(::fcntl(socket, F_GETFD), -1) << "the descriptor is not left open";
+    EXPECT_EQ(server.Codes().back(), 1) << "no logout was sent";
 }
 
 TEST_F(DispatcherTest, DatabaseTableHolds250) {
