@@ -40,9 +40,35 @@ protected:
         return socket;
     }
 
+    // The reply data that a server streams as `stream` once it has the request, received
+    // whole; nothing when the exchange failed.
+    std::unique_ptr<TReplyBuffer> ReceiveStreamed(const Bytes& stream) {
+        TScriptedPeer peer([&](TPeerConnection& c) {
+            c.Write(MakeRegistration(77, 5));
+            c.ReadRequestPackets();
+            c.Write(stream);
+        });
+        TConnection socket = Open(peer);
+        TRequestRecord r;
+        r.Code = 374;
+        EXPECT_TRUE(ExchangeRequest(socket, 77, r));
+        CloseConnection(socket);
+        return std::move(r.Data);
+    }
+
     TTempFolder folder_;
     std::vector<std::string> reports_;
 };
+
+// The first `size` bytes of a reply, read back in pieces of `piece` bytes.
+Bytes ReadBackWhole(TReplyBuffer* buffer, std::size_t size, std::size_t piece) {
+    Bytes back(size);
+    std::int32_t cursor = 1;
+    for (std::size_t at = 0; at < size; at += piece)
+        ReadBytes(buffer, cursor, back.data() + at,
+                  static_cast<std::uint16_t>(std::min(piece, size - at)));
+    return back;
+}
 
 Bytes Range(std::size_t n) {
     Bytes b(n);
@@ -501,28 +527,13 @@ TEST_F(PacketTransportTest, ListChangedAnswerKeepsThePayloadForTheResend) {
 
 TEST_F(PacketTransportTest, LargeReplySpillsAndReadsBackWhole) {
     const Bytes data = Range(350001);
-    std::string spillName;
-    TScriptedPeer peer([&](TPeerConnection& c) {
-        c.Write(MakeRegistration(77, 5));
-        c.ReadRequestPackets();
-        c.Write(MakeReply({}, data));
-    });
-    TConnection socket = Open(peer);
-    TRequestRecord r;
-    r.Code = 374;
-    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
-    CloseConnection(socket);
-    ASSERT_TRUE(r.Data);
-    ASSERT_TRUE(r.Data->Spilled());
-    spillName = r.Data->SpillFileName();
+    std::unique_ptr<TReplyBuffer> reply = ReceiveStreamed(MakeReply({}, data));
+    ASSERT_TRUE(reply);
+    ASSERT_TRUE(reply->Spilled());
+    const std::string spillName = reply->SpillFileName();
     EXPECT_EQ(std::filesystem::file_size(spillName), data.size());
-    Bytes back(data.size());
-    std::int32_t cursor = 1;
-    for (std::size_t at = 0; at < data.size(); at += 60000)
-        ReadBytes(r.Data.get(), cursor, back.data() + at,
-                  static_cast<std::uint16_t>(std::min<std::size_t>(60000, data.size() - at)));
-    EXPECT_EQ(back, data);
-    r.Data.reset();
+    EXPECT_EQ(ReadBackWhole(reply.get(), data.size(), 60000), data);
+    reply.reset();
     EXPECT_FALSE(FileExists(spillName));
 }
 
@@ -558,30 +569,17 @@ TEST_F(PacketTransportTest, SpilledReplyPacketsLieWhereTheirIndexesSay) {
         const Bytes packet = MakePacket(h, content(index, copy));
         stream.insert(stream.end(), packet.begin(), packet.end());
     }
-    TScriptedPeer peer([&](TPeerConnection& c) {
-        c.Write(MakeRegistration(77, 5));
-        c.ReadRequestPackets();
-        c.Write(stream);
-    });
-    TConnection socket = Open(peer);
-    TRequestRecord r;
-    r.Code = 374;
-    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
-    CloseConnection(socket);
-    ASSERT_TRUE(r.Data);
-    ASSERT_TRUE(r.Data->Spilled());
-    EXPECT_EQ(std::filesystem::file_size(r.Data->SpillFileName()), kTotal);
+    std::unique_ptr<TReplyBuffer> reply = ReceiveStreamed(stream);
+    ASSERT_TRUE(reply);
+    ASSERT_TRUE(reply->Spilled());
+    EXPECT_EQ(std::filesystem::file_size(reply->SpillFileName()), kTotal);
     Bytes expected;
     for (std::uint16_t i = 0; i < kPackets; ++i) {
         const Bytes chunk = content(i, i == 450 || i == 3 ? 1 : 0);
         expected.insert(expected.end(), chunk.begin(), chunk.end());
     }
     expected.resize(kTotal);
-    Bytes back(kTotal);
-    std::int32_t cursor = 1;
-    for (std::size_t at = 0; at < back.size(); at += 50000)
-        ReadBytes(r.Data.get(), cursor, back.data() + at,
-                  static_cast<std::uint16_t>(std::min<std::size_t>(50000, back.size() - at)));
+    const Bytes back = ReadBackWhole(reply.get(), kTotal, 50000);
     for (std::size_t i = 0; i < back.size(); ++i)
         ASSERT_EQ(back[i], expected[i]) << "at byte " << i << " of packet " << i / kChunkSize;
     EXPECT_TRUE(reports_.empty()) << reports_.front();
