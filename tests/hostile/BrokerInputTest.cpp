@@ -224,7 +224,7 @@ TEST_F(BrokerInputTest, DeeplyNestedDocumentIsReadWithoutRecursion) {
         doc += "</srv>";
     doc += "</_DATA></r>";
     broker_.Answer(doc);
-    EXPECT_EQ(Requester.Request("_RQ=GetServerList&_SERVICEKIND=LOCAL"), 7);
+    EXPECT_EQ(Requester.Request("_RQ=GetServerList&_SERVICEKIND=LOCAL"), TBrokerResult::Error(7));
     EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{"Error Number 7\rdeep"});
     recorder_.Clear();
     broker_.Answer("<r>" + doc.substr(doc.find("<_DATA>")));
@@ -265,7 +265,7 @@ TEST_F(BrokerInputTest, EntitiesAreNeverExpanded) {
         broker_.Answer(c.Doc);
         ResetPeakResident();
         const std::int64_t before = PeakResidentBytes();
-        EXPECT_EQ(Requester.Request("_MAINRQ=GetId"), 3);
+        EXPECT_EQ(Requester.Request("_MAINRQ=GetId"), TBrokerResult::Error(3));
         EXPECT_EQ(recorder_.Texts(), std::vector<std::string>{c.Shown});
         EXPECT_LT(PeakResidentBytes() - before, 16 * 1024 * 1024);
     }
