@@ -13,6 +13,10 @@
 #include <limits>
 #include <new>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 TTarvRequester Requester;
 
 namespace {
@@ -203,6 +207,15 @@ std::string SourceLineAt(std::string_view body, std::size_t offset, const TSecre
     return shown;
 }
 
+// Hands the memory of a large document that was freed back to the system. The document's nodes
+// lie among smaller blocks that live on (the rows made from them), so the allocator would
+// otherwise keep their pages.
+void ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 bool IsPlainPath(std::string_view path) {
     if (path.empty() || path.front() == '/' || path.back() == '/')
         return false;
@@ -331,6 +344,13 @@ TBrokerOutcome TTarvRequester::PostQuery(const std::string& body, bool showParse
     TBrokerOutcome outcome = TBrokerOutcome::Malformed;
     {
         std::lock_guard<std::recursive_mutex> guard(Lock);
+        // The previous answer is read by now: it goes before the new one is received, so that
+        // two answers are never held at once and the new one does not settle above the old.
+        const bool large = replyBytes_.Size() >= kLargeAnswerBytes;
+        ReplyDoc.reset();
+        replyBytes_.Clear();
+        if (large)
+            ReturnFreedMemory();
         TAnswerBuffer answer;
         bool failed = false;
         {
@@ -404,7 +424,7 @@ bool TAnswerBuffer::Append(const char* bytes, std::size_t count) {
 }
 
 bool TTarvRequester::LoadAnswer(TAnswerBuffer answer) {
-    // The previous document and its bytes go first, so that two answers are never held at once.
+    // A nested exchange may have loaded its answer meanwhile.
     ReplyDoc.reset();
     replyBytes_.Clear();
     const std::size_t size = answer.Size();

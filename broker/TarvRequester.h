@@ -108,7 +108,9 @@ public:
     // during the parse (the whole of a smaller answer), and what lies beyond the point where
     // parsing stopped is untouched. Only the line of a larger answer that stopped earlier is
     // quoted from that point on.
-    static constexpr std::size_t kQuotedTailBytes = 1024u * 1024u;
+    static constexpr std::size_t kQuotedTailBytes = 64u * 1024u;
+    // Once the document of an answer this large is freed, its memory is handed back.
+    static constexpr std::size_t kLargeAnswerBytes = 4u * 1024u * 1024u;
 
     TTarvRequester();
     ~TTarvRequester();
@@ -117,7 +119,8 @@ public:
 
     // The absolute URL every query is posted to; empty until the login dialog sets it.
     std::string ModuleURL;
-    // The answer of the last completed exchange; read it right after the query returns.
+    // The answer of the last completed exchange; read it right after the query returns. It is
+    // emptied as the next exchange starts.
     pugi::xml_document ReplyDoc;
     // Held for the whole of one exchange; recursive, because a nested exchange started from
     // the wait's event processing runs on the same thread.

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <malloc.h>
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -105,6 +106,9 @@ TAdminRun RunAdmin(const std::vector<std::string>& args, const std::string& pass
     for (std::string& a : storage)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The child's peak counts this process's resident memory at the fork: what this process
+    // freed (the answers and outputs of earlier runs) goes back to the system first.
+    ::malloc_trim(0);
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (addressSpace != 0) {
