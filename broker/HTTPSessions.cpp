@@ -1,5 +1,6 @@
 #include "HTTPSessions.h"
 
+#include "BrokerProtocol.h"
 #include "BrokerText.h"
 #include "BusyCursor.h"
 #include "MessageDialogs.h"
@@ -17,9 +18,9 @@ using R = TTarvRequester;
 
 std::string KindText(std::int32_t kind) {
     switch (kind) {
-    case 0:
+    case kSearchSessionKind:
         return "Search";
-    case 1:
+    case kEditSessionKind:
         return "Edit";
     default:
         return "Unknown";
@@ -29,7 +30,7 @@ std::string KindText(std::int32_t kind) {
 std::string ServerUserName(const THTTPSessionRow& row) {
     if (row.ServerName.empty())
         return {};
-    return CutText(row.ServerName + "/" + row.UserName, 60);
+    return CutText(row.ServerName + "/" + row.UserName, kServerUserNameLength);
 }
 
 std::string LastAccessTimeText(TDateTime value) {
@@ -88,8 +89,8 @@ std::vector<std::string> SessionListPasswords(const std::vector<TServerCredentia
 }
 
 bool RequestSessionList(const std::vector<TServerCredential>& credentials) {
-    return Requester.Request(SessionListQuery(credentials), true,
-                             SessionListPasswords(credentials)) == 0;
+    return Requester.Request(SessionListQuery(credentials), true, SessionListPasswords(credentials))
+        .Succeeded();
 }
 
 void ForEachSessionElement(pugi::xml_node root, const std::function<void(pugi::xml_node)>& visit) {
@@ -102,10 +103,10 @@ THTTPSessionRow ReadSessionRow(pugi::xml_node session, bool withResources) {
     THTTPSessionRow row;
     row.SessionId = R::NodeInt(f[0]);
     row.ServerIdx = R::NodeInt(f[1]);
-    row.ServerName = R::NodeTextCut(f[2], 60);
-    row.ECenterName = R::NodeTextCut(f[3], 80);
+    row.ServerName = R::NodeTextCut(f[2], kServerNameLength);
+    row.ECenterName = R::NodeTextCut(f[3], kCenterNameLength);
     row.UserId = R::NodeInt(f[4]);
-    row.UserName = R::NodeTextCut(f[5], 30);
+    row.UserName = R::NodeTextCut(f[5], kUserNameLength);
     row.KindNumber = R::NodeInt(f[6]);
     row.Kind = KindText(row.KindNumber);
     row.LastAccessTime = R::NodeFloat(f[7]);
@@ -126,7 +127,7 @@ void ForEachResourceRow(pugi::xml_node session,
         FirstChildren(d, kResourceFields, r);
         TDBResourceRow res;
         res.DBId = R::NodeInt(r[0]);
-        res.DBName = R::NodeTextCut(r[1], 60);
+        res.DBName = R::NodeTextCut(r[1], kDBNameLength);
         res.AppFileId = R::NodeInt(r[2]);
         res.AppFileHandle = R::NodeInt(r[3]);
         res.EditFileId = R::NodeInt(r[4]);
@@ -155,7 +156,8 @@ std::vector<THTTPSessionRow> BuildSessionRows(pugi::xml_node root) {
 }
 
 void TSessionList::AddServer(const std::string& serverName, const std::string& password) {
-    Credentials.push_back({CutText(serverName, 60), CutText(password, 30)});
+    Credentials.push_back(
+        {CutText(serverName, kServerNameLength), CutText(password, kPasswordLength)});
 }
 
 bool TSessionList::RefreshSessions() {
@@ -172,7 +174,7 @@ bool TSessionList::LogoutSession(std::int32_t sessionId, const std::string& serv
     const std::string query = "_RQ=Logout&_SESSIONID=" + std::to_string(sessionId) +
                               "&_UID=" + std::to_string(userId) + "&_SNAME=" + serverName +
                               "&_UNAME=" + userName;
-    return Requester.Request(query, false) == 0;
+    return Requester.Request(query, false).Succeeded();
 }
 
 const THTTPSessionRow* TSessionList::CurrentSession() const {

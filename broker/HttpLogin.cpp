@@ -1,5 +1,6 @@
 #include "HttpLogin.h"
 
+#include "BrokerProtocol.h"
 #include "BrokerText.h"
 #include "BusyCursor.h"
 #include "ConfigStore.h"
@@ -17,6 +18,7 @@ void InformationBox(const std::string& text) {
 }
 
 constexpr const char* kModuleFileName = "ZephWebMain.DLL";
+constexpr std::string_view kHttpScheme = "HTTP://";
 
 } // namespace
 
@@ -28,8 +30,8 @@ std::optional<std::string> NormaliseBrokerURL(const std::string& text) {
     std::string url = TrimmedBrokerURL(text);
     if (url.empty())
         return std::nullopt;
-    if (url.compare(0, 7, "HTTP://") != 0)
-        url.insert(0, "HTTP://");
+    if (!std::string_view(url).starts_with(kHttpScheme))
+        url.insert(0, kHttpScheme);
     if (url.back() != '/')
         url.push_back('/');
     return url;
@@ -49,14 +51,14 @@ void VisitServerElements(
 }
 
 TBrokerServer ServerRowOf(const std::string& name, const std::string& center) {
-    return {CutText(name, 60), CutText(center, 80)};
+    return {CutText(name, kServerNameLength), CutText(center, kCenterNameLength)};
 }
 
 bool CheckServerPassword(const std::string& serverName, const std::string& password) {
-    const std::string sent = CutText(password, 30);
-    const std::string query = "_RQ=CheckPassword&_SNAME=" + CutText(serverName, 60) +
+    const std::string sent = CutText(password, kPasswordLength);
+    const std::string query = "_RQ=CheckPassword&_SNAME=" + CutText(serverName, kServerNameLength) +
                               "&_UNAME=administrator&_PASSWORD=" + sent;
-    return Requester.RequestQuiet(query, {sent}) == 0;
+    return Requester.RequestQuiet(query, {sent}).Succeeded();
 }
 
 void SaveBrokerURL(const std::string& url) {
@@ -101,7 +103,7 @@ bool THTTPLoginLogic::Connect(std::string& urlText) {
 void THTTPLoginLogic::ClearServerList() {
     view_.RowsCleared();
     ServerRows.clear();
-    NextRowTop = 20;
+    NextRowTop = kServerRowStep;
 }
 
 void THTTPLoginLogic::AddServerRow(const std::string& serverName, const std::string& centerName) {
@@ -109,12 +111,12 @@ void THTTPLoginLogic::AddServerRow(const std::string& serverName, const std::str
     // The caption shows the broker's text: a password it echoes there is masked.
     view_.RowAdded(ServerRows.back(), EscapeAmpersands(Requester.MaskSentPasswords(centerName)),
                    NextRowTop);
-    NextRowTop += 20;
+    NextRowTop += kServerRowStep;
 }
 
 bool THTTPLoginLogic::LoadServerList() {
     ClearServerList();
-    if (Requester.Request(kServerListQuery, false) != 0)
+    if (!Requester.Request(kServerListQuery, false).Succeeded())
         return false;
     std::size_t count = 0;
     VisitServerElements(Requester.Root(),
@@ -195,16 +197,16 @@ TIdPermutation THTTPLoginLogic::PermutationInForce() const {
 }
 
 bool THTTPLoginLogic::ReloadBroker() {
-    if (Requester.Request("_MAINRQ=GetId", false) != 0) {
+    if (!Requester.Request(kIdentityQuery, false).Succeeded()) {
         ErrorBox("Broker not found, check the URL.");
         return false;
     }
     const std::int32_t identity = TTarvRequester::ReadNodeInt(Requester.Root(), "_DATA/ID");
     const std::uint32_t response = TransformId(identity, PermutationInForce());
-    if (Requester.Request("_MAINRQ=Reload&_ID=" + std::to_string(response), false) != 0) {
+    if (!Requester.Request(kReloadQuery + std::to_string(response), false).Succeeded()) {
         ErrorBox("Could not reload broker.");
         return false;
     }
-    Requester.Request("_MAINRQ=GetId", false);
+    Requester.Request(kIdentityQuery, false);
     return true;
 }

@@ -62,8 +62,11 @@ public:
     THTTPLoginLogic(TSessionList& sessions, IServerRowsView& view)
         : sessions_(sessions), view_(view) {}
 
+    // The rows' controls stand this far apart, the first one this far down.
+    static constexpr int kServerRowStep = 20;
+
     std::vector<TBrokerServer> ServerRows;
-    int NextRowTop = 20;
+    int NextRowTop = kServerRowStep;
     // When set, the reload uses this table instead of the configured one.
     std::optional<TIdPermutation> IdPermutationOverride;
 

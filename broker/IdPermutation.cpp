@@ -17,7 +17,7 @@ std::optional<TIdPermutation> ParseIdPermutation(std::string_view text, std::str
         return std::nullopt;
     };
     TIdPermutation table{};
-    std::array<bool, 31> seen{};
+    std::array<bool, kIdentityBits> seen{};
     std::size_t count = 0;
     std::size_t pos = 0;
     for (;;) {
@@ -28,10 +28,11 @@ std::optional<TIdPermutation> ParseIdPermutation(std::string_view text, std::str
         const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), value);
         if (item.empty() || ec != std::errc() || end != item.data() + item.size())
             return fail("\"" + item + "\" is not a bit position");
-        if (value < 0 || value > 30)
-            return fail(item + " is not a bit position from 0 to 30");
+        if (value < 0 || value > kHighestBitPosition)
+            return fail(item + " is not a bit position from 0 to " +
+                        std::to_string(kHighestBitPosition));
         if (count == table.size())
-            return fail("more than 31 positions");
+            return fail("more than " + std::to_string(kIdentityBits) + " positions");
         if (seen[static_cast<std::size_t>(value)])
             return fail(item + " occurs twice");
         seen[static_cast<std::size_t>(value)] = true;
@@ -41,7 +42,8 @@ std::optional<TIdPermutation> ParseIdPermutation(std::string_view text, std::str
         pos = comma + 1;
     }
     if (count != table.size())
-        return fail("only " + std::to_string(count) + " of 31 positions");
+        return fail("only " + std::to_string(count) + " of " + std::to_string(kIdentityBits) +
+                    " positions");
     bool identity = true;
     for (std::size_t i = 0; i < table.size(); ++i)
         identity = identity && table[i] == static_cast<int>(i);
@@ -81,7 +83,7 @@ std::uint32_t TransformId(std::int32_t identity, const TIdPermutation& table) {
     const auto bits = static_cast<std::uint32_t>(identity);
     std::uint32_t response = 0;
     for (std::size_t i = 0; i < table.size(); ++i)
-        if ((bits & (1u << i)) != 0 && table[i] >= 0 && table[i] <= 30)
+        if ((bits & (1u << i)) != 0 && table[i] >= 0 && table[i] <= kHighestBitPosition)
             response |= 1u << static_cast<unsigned>(table[i]);
     return response;
 }

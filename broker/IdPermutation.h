@@ -6,12 +6,17 @@
 // bit positions) when that value is present and valid, otherwise the built-in default is used.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-using TIdPermutation = std::array<int, 31>;
+// The bits of the identity number that the permutation moves: bit 31 is not one of them.
+inline constexpr std::size_t kIdentityBits = 31;
+inline constexpr int kHighestBitPosition = static_cast<int>(kIdentityBits) - 1;
+
+using TIdPermutation = std::array<int, kIdentityBits>;
 
 // The built-in table: position i goes to (7 * i + 3) mod 31.
 extern const TIdPermutation kDefaultIdPermutation;

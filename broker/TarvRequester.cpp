@@ -5,12 +5,17 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 TTarvRequester Requester;
 
@@ -24,7 +29,7 @@ public:
         easy_ = curl_easy_init();
         multi_ = curl_multi_init();
         if (easy_ == nullptr || multi_ == nullptr) {
-            completed_ = true; // no request object: no usable answer
+            Fail(); // no request object: no usable answer
             return;
         }
         // The one header the requester sets; the other two lines stop libcurl from adding a
@@ -41,7 +46,7 @@ public:
         curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &THttpExchange::Write);
         curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
         if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
-            completed_ = true;
+            Fail();
             return;
         }
         added_ = true;
@@ -86,7 +91,9 @@ public:
 
     // The body of a completed answer, handed over without a copy; empty when the transfer
     // failed.
-    std::string TakeBody() { return std::move(body_); }
+    TAnswerBuffer TakeBody() { return std::move(body_); }
+    // True when the transfer ended without a complete answer.
+    bool Failed() const { return failed_; }
     // True when the answer could not be held in memory.
     bool OutOfMemory() const { return outOfMemory_; }
 
@@ -96,13 +103,11 @@ private:
     static size_t Write(char* data, size_t size, size_t count, void* self) {
         auto* exchange = static_cast<THttpExchange*>(self);
         const size_t n = size * count;
-        if (exchange->body_.size() + n > TTarvRequester::kMaxAnswerBytes)
+        if (n > TTarvRequester::kMaxAnswerBytes - exchange->body_.Size())
             return 0; // ends the transfer with an error
-        try {
-            if (exchange->body_.empty())
-                exchange->ReserveAnnouncedLength(n);
-            exchange->body_.append(data, n);
-        } catch (const std::bad_alloc&) {
+        if (exchange->body_.Capacity() == 0)
+            exchange->ReserveAnnouncedLength(n);
+        if (!exchange->body_.Append(data, n)) {
             exchange->outOfMemory_ = true;
             return 0;
         }
@@ -110,7 +115,7 @@ private:
     }
 
     // Room for the whole answer at once when its length was announced, so that the body does
-    // not grow by doubling (which holds up to twice the answer at the end).
+    // not grow step by step. A length beyond the limit is not believed.
     void ReserveAnnouncedLength(size_t first) {
         curl_off_t announced = -1;
         if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
@@ -118,7 +123,7 @@ private:
         if (announced > 0 &&
             static_cast<std::uint64_t>(announced) <= TTarvRequester::kMaxAnswerBytes &&
             static_cast<size_t>(announced) >= first)
-            body_.reserve(static_cast<size_t>(announced));
+            body_.Reserve(static_cast<size_t>(announced)); // when short, it grows as it comes
     }
 
     void Drive() {
@@ -134,14 +139,15 @@ private:
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
                 completed_ = true;
                 if (msg->data.result != CURLE_OK)
-                    body_.clear(); // a transport failure completes with an empty body
+                    Fail(); // a transport failure completes with an empty body
             }
         }
     }
 
     void Fail() {
         completed_ = true;
-        body_.clear();
+        failed_ = true;
+        body_.Clear();
     }
 
     CURL* easy_ = nullptr;
@@ -149,18 +155,22 @@ private:
     curl_slist* headers_ = nullptr;
     bool added_ = false;
     bool completed_ = false;
+    bool failed_ = false;
     bool outOfMemory_ = false;
-    std::string body_;
+    TAnswerBuffer body_;
 };
 
 // The source line around `offset`, cut to a readable length, with the passwords in `mask`
-// masked. A password that the cut would split is masked whole and shown as the mask.
-std::string SourceLineAt(const std::string& body, std::size_t offset, const TSecretMask& mask) {
+// masked. A password that the cut would split is masked whole and shown as the mask. The bytes
+// before `exactFrom` are not the answer's own any more: the line is not followed back past it.
+std::string SourceLineAt(std::string_view body, std::size_t offset, const TSecretMask& mask,
+                         std::size_t exactFrom) {
     constexpr std::size_t kSide = 120;
     if (offset > body.size())
         offset = body.size();
+    exactFrom = std::min(exactFrom, offset);
     std::size_t lineBegin = offset;
-    while (lineBegin > 0 && body[lineBegin - 1] != '\n' && body[lineBegin - 1] != '\r')
+    while (lineBegin > exactFrom && body[lineBegin - 1] != '\n' && body[lineBegin - 1] != '\r')
         --lineBegin;
     std::size_t lineEnd = body.find_first_of("\r\n", offset);
     if (lineEnd == std::string::npos)
@@ -174,7 +184,7 @@ std::string SourceLineAt(const std::string& body, std::size_t offset, const TSec
            (static_cast<unsigned char>(body[end]) & 0xC0) == 0x80)
         --end;
     if (mask.Empty())
-        return body.substr(begin, end - begin);
+        return std::string(body.substr(begin, end - begin));
     // Look for passwords a little beyond both cuts, so that one the cut would split is found.
     const std::size_t reach = mask.LongestForm();
     const std::size_t windowBegin = begin - lineBegin > reach ? begin - reach : lineBegin;
@@ -188,13 +198,22 @@ std::string SourceLineAt(const std::string& body, std::size_t offset, const TSec
         if (e <= begin || b >= end)
             continue; // outside the part shown
         if (b > from)
-            shown.append(body, from, b - from);
+            shown.append(body.substr(from, b - from));
         shown.append(TSecretMask::kMask);
         from = e;
     }
     if (end > from)
-        shown.append(body, from, end - from);
+        shown.append(body.substr(from, end - from));
     return shown;
+}
+
+// Hands the memory of a large document that was freed back to the system. The document's nodes
+// lie among smaller blocks that live on (the rows made from them), so the allocator would
+// otherwise keep their pages.
+void ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 bool IsPlainPath(std::string_view path) {
@@ -321,10 +340,19 @@ std::string TTarvRequester::SlowExchangeQuestion() const {
            "\" is too slow or probably mulfunctioning. Do you want to Abort?\u200E";
 }
 
-bool TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
+TBrokerOutcome TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
+    TBrokerOutcome outcome = TBrokerOutcome::Malformed;
     {
         std::lock_guard<std::recursive_mutex> guard(Lock);
-        std::string answer;
+        // The previous answer is read by now: it goes before the new one is received, so that
+        // two answers are never held at once and the new one does not settle above the old.
+        const bool large = replyBytes_.Size() >= kLargeAnswerBytes;
+        ReplyDoc.reset();
+        replyBytes_.Clear();
+        if (large)
+            ReturnFreedMemory();
+        TAnswerBuffer answer;
+        bool failed = false;
         {
             THttpExchange exchange(ModuleURL, body);
             long pauses = 0;
@@ -338,7 +366,7 @@ bool TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
                                           {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo}) ==
                         TMsgDlgBtn::mbYes) {
                         lastExchangePauses_ = pauses;
-                        return false; // the exchange is abandoned as it is freed
+                        return TBrokerOutcome::Abandoned; // abandoned as the exchange is freed
                     }
                 }
                 exchange.Pause(pauseMilliseconds_);
@@ -350,12 +378,14 @@ bool TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
             lastExchangePauses_ = pauses;
             if (exchange.OutOfMemory())
                 throw std::bad_alloc();
+            failed = exchange.Failed();
             answer = exchange.TakeBody();
         }
-        // The raw answer is kept beside the parser's own copy only until the parse is over: the
-        // parse-error box quotes it.
-        if (LoadAnswer(answer))
-            return true;
+        // A failed transfer left an empty body, which is reported as such.
+        if (LoadAnswer(std::move(answer)))
+            return TBrokerOutcome::Success;
+        if (failed)
+            outcome = TBrokerOutcome::NoAnswer;
     }
     if (showParseErrors) {
         if (activateWindow_)
@@ -363,55 +393,100 @@ bool TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
         ShowMessageDialog(ParseErrorText(lastParseError_), TMsgDlgType::mtError,
                           {TMsgDlgBtn::mbOK});
     }
-    return false;
+    return outcome;
 }
 
-bool TTarvRequester::LoadAnswer(const std::string& body) {
-    const pugi::xml_parse_result result =
-        ReplyDoc.load_buffer(body.data(), body.size(), pugi::parse_default, pugi::encoding_auto);
-    if (result && ReplyDoc.document_element())
+bool TAnswerBuffer::Reserve(std::size_t capacity) {
+    if (capacity <= capacity_)
         return true;
+    // realloc moves a large block by remapping its pages, so growing never holds it twice.
+    void* grown = std::realloc(data_, capacity);
+    if (grown == nullptr)
+        return false;
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+    return true;
+}
+
+bool TAnswerBuffer::Append(const char* bytes, std::size_t count) {
+    if (count == 0)
+        return true;
+    if (count > capacity_ - size_) {
+        const std::size_t needed = size_ + count;
+        // Doubling keeps the number of moves small; the pages not yet written take no memory.
+        const std::size_t doubled = capacity_ > needed / 2 ? capacity_ * 2 : needed;
+        if (!Reserve(std::max(needed, doubled)) && !Reserve(needed))
+            return false;
+    }
+    std::memcpy(data_ + size_, bytes, count);
+    size_ += count;
+    return true;
+}
+
+bool TTarvRequester::LoadAnswer(TAnswerBuffer answer) {
+    // A nested exchange may have loaded its answer meanwhile.
+    ReplyDoc.reset();
+    replyBytes_.Clear();
+    const std::size_t size = answer.Size();
+    const std::size_t kept = std::min(size, kQuotedTailBytes);
+    const std::string tail =
+        kept == 0 ? std::string() : std::string(answer.View().substr(size - kept));
+    static char noBytes = 0; // the parser wants a buffer even for an empty answer
+    const pugi::xml_parse_result result = ReplyDoc.load_buffer_inplace(
+        size == 0 ? &noBytes : answer.Data(), size, pugi::parse_default, pugi::encoding_auto);
+    if (result && ReplyDoc.document_element()) {
+        replyBytes_ = std::move(answer); // the document's names and texts point into it
+        return true;
+    }
+    ReplyDoc.reset();
+    if (result.status == pugi::status_out_of_memory)
+        throw std::bad_alloc();
     lastParseError_ = TXmlParseError{};
     if (result) {
         lastParseError_.ErrorCode = static_cast<int>(pugi::status_no_document_element);
         lastParseError_.Reason = "No document element found";
-    } else if (result.status == pugi::status_out_of_memory) {
-        ReplyDoc.reset();
-        throw std::bad_alloc();
-    } else {
-        lastParseError_.ErrorCode = static_cast<int>(result.status);
-        lastParseError_.Reason = result.description();
-        lastParseError_.SrcText = SourceLineAt(
-            body, result.offset < 0 ? 0 : static_cast<std::size_t>(result.offset), sentPasswords_);
+        return false;
     }
-    ReplyDoc.reset();
+    lastParseError_.ErrorCode = static_cast<int>(result.status);
+    lastParseError_.Reason = result.description();
+    // The answer as it came: its tail put back, and the bytes beyond the point where parsing
+    // stopped, which the parser has not touched.
+    if (kept != 0)
+        std::memcpy(answer.Data() + (size - kept), tail.data(), kept);
+    const std::size_t offset = result.offset < 0 ? 0 : static_cast<std::size_t>(result.offset);
+    lastParseError_.SrcText =
+        SourceLineAt(answer.View(), offset, sentPasswords_, std::min(offset, size - kept));
     return false;
 }
 
-int TTarvRequester::Request(std::string_view query, bool showParseErrors,
-                            const std::vector<std::string>& passwords) {
+TBrokerResult TTarvRequester::Send(std::string_view query, bool showParseErrors, bool quiet,
+                                   const std::vector<std::string>& passwords) {
     for (const std::string& password : passwords)
         sentPasswords_.Add(password);
-    if (!PostQuery(ComposeBody(query), showParseErrors))
-        return 1;
+    const TBrokerOutcome outcome = PostQuery(ComposeBody(query), showParseErrors);
+    if (outcome != TBrokerOutcome::Success)
+        return TBrokerResult::Of(outcome);
     const std::int32_t number = ReadNodeInt(Root(), "_ERRNUM");
-    if (number == 0)
-        return 0;
-    std::string text = MaskSentPasswords(ReadNodeText(Root(), "_ERRSTR"));
-    if (text.empty())
-        text = "Error String not returned from server!";
-    ShowMessageDialog("Error Number " + std::to_string(number) + "\r" + text, TMsgDlgType::mtCustom,
-                      {TMsgDlgBtn::mbOK});
-    return number;
+    if (number == kBrokerSuccess)
+        return TBrokerResult::Of(TBrokerOutcome::Success);
+    if (!quiet) {
+        std::string text = MaskSentPasswords(ReadNodeText(Root(), "_ERRSTR"));
+        if (text.empty())
+            text = "Error String not returned from server!";
+        ShowMessageDialog("Error Number " + std::to_string(number) + "\r" + text,
+                          TMsgDlgType::mtCustom, {TMsgDlgBtn::mbOK});
+    }
+    return TBrokerResult::Error(number);
 }
 
-int TTarvRequester::RequestQuiet(std::string_view query,
-                                 const std::vector<std::string>& passwords) {
-    for (const std::string& password : passwords)
-        sentPasswords_.Add(password);
-    if (!PostQuery(ComposeBody(query), false))
-        return 1;
-    return ReadNodeInt(Root(), "_ERRNUM");
+TBrokerResult TTarvRequester::Request(std::string_view query, bool showParseErrors,
+                                      const std::vector<std::string>& passwords) {
+    return Send(query, showParseErrors, false, passwords);
+}
+
+TBrokerResult TTarvRequester::RequestQuiet(std::string_view query,
+                                           const std::vector<std::string>& passwords) {
+    return Send(query, false, true, passwords);
 }
 
 void TTarvRequester::ForEachNode(pugi::xml_node node, std::string_view path,

@@ -10,11 +10,40 @@
 #include <pugixml.hpp>
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+// How one broker query ended. Every outcome but Success leaves nothing to read in the reply.
+enum class TBrokerOutcome {
+    Success,     // the broker answered with error number 0 (or with none)
+    BrokerError, // the broker answered with another error number (in TBrokerResult::ErrorNumber)
+    Abandoned,   // the user abandoned the slow exchange
+    NoAnswer,    // the transfer failed: no connection, no complete answer, an answer too large
+    Malformed,   // an answer came, but it is not a well-formed document
+};
+
+// The outcome of a query and, for BrokerError, the broker's number.
+struct TBrokerResult {
+    TBrokerOutcome Outcome = TBrokerOutcome::NoAnswer;
+    std::int32_t ErrorNumber = 0;
+
+    static TBrokerResult Of(TBrokerOutcome outcome) { return {outcome, 0}; }
+    static TBrokerResult Error(std::int32_t number) {
+        return {TBrokerOutcome::BrokerError, number};
+    }
+
+    bool Succeeded() const { return Outcome == TBrokerOutcome::Success; }
+    // Abandoned, no answer or a malformed one: nothing the broker said can be shown.
+    bool NoUsableAnswer() const {
+        return Outcome != TBrokerOutcome::Success && Outcome != TBrokerOutcome::BrokerError;
+    }
+    friend bool operator==(const TBrokerResult&, const TBrokerResult&) = default;
+};
 
 // What the XML parser reported about an answer that is not well-formed.
 struct TXmlParseError {
@@ -24,13 +53,64 @@ struct TXmlParseError {
     std::string Url;     // empty for a document loaded from text
 };
 
+// The bytes of one answer in one block that grows in place as they arrive (its pages are
+// remapped, not copied, when a large block grows), so that the document can be parsed in them
+// without a second copy.
+class TAnswerBuffer final {
+public:
+    TAnswerBuffer() = default;
+    ~TAnswerBuffer() { std::free(data_); }
+    TAnswerBuffer(TAnswerBuffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    TAnswerBuffer& operator=(TAnswerBuffer&& other) noexcept {
+        if (this != &other) {
+            std::free(data_);
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            capacity_ = std::exchange(other.capacity_, 0);
+        }
+        return *this;
+    }
+    TAnswerBuffer(const TAnswerBuffer&) = delete;
+    TAnswerBuffer& operator=(const TAnswerBuffer&) = delete;
+
+    char* Data() { return data_; }
+    const char* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+    std::size_t Capacity() const { return capacity_; }
+    std::string_view View() const { return {data_, size_}; }
+
+    // Room for `capacity` bytes in all; false (nothing changed) when memory is short.
+    bool Reserve(std::size_t capacity);
+    // Appends the bytes, growing the block; false (nothing appended) when memory is short.
+    bool Append(const char* bytes, std::size_t count);
+    // Frees the block.
+    void Clear() { *this = TAnswerBuffer(); }
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 class TTarvRequester final {
 public:
     static constexpr int kClientVersion = 600;
+    // The error number of a successful answer.
+    static constexpr std::int32_t kBrokerSuccess = 0;
     static constexpr int kDefaultPauseCount = 600;
     static constexpr int kDefaultPauseMilliseconds = 100;
     // An answer larger than this is not read to its end and counts as no usable answer.
     static constexpr std::size_t kMaxAnswerBytes = 256u * 1024u * 1024u;
+    // The document is parsed in the received bytes themselves, which the parser changes. The
+    // parse-error box quotes the answer as it came: the last this many bytes are kept aside
+    // during the parse (the whole of a smaller answer), and what lies beyond the point where
+    // parsing stopped is untouched. Only the line of a larger answer that stopped earlier is
+    // quoted from that point on.
+    static constexpr std::size_t kQuotedTailBytes = 64u * 1024u;
+    // Once the document of an answer this large is freed, its memory is handed back.
+    static constexpr std::size_t kLargeAnswerBytes = 4u * 1024u * 1024u;
 
     TTarvRequester();
     ~TTarvRequester();
@@ -39,7 +119,8 @@ public:
 
     // The absolute URL every query is posted to; empty until the login dialog sets it.
     std::string ModuleURL;
-    // The answer of the last completed exchange; read it right after the query returns.
+    // The answer of the last completed exchange; read it right after the query returns. It is
+    // emptied as the next exchange starts.
     pugi::xml_document ReplyDoc;
     // Held for the whole of one exchange; recursive, because a nested exchange started from
     // the wait's event processing runs on the same thread.
@@ -48,18 +129,19 @@ public:
     // "_CLTVER=600", then "&" and the query when the query is not empty.
     static std::string ComposeBody(std::string_view query);
 
-    // The exchange itself: posts the body, waits, loads the answer into ReplyDoc. False when
-    // the exchange was abandoned or the answer is not well-formed XML (shown in an error box
-    // when `showParseErrors` is set).
-    bool PostQuery(const std::string& body, bool showParseErrors);
+    // The exchange itself: posts the body, waits, loads the answer into ReplyDoc. Success when
+    // the answer is a well-formed document (its error number is not read here); a malformed
+    // answer, or none, is shown in an error box when `showParseErrors` is set.
+    TBrokerOutcome PostQuery(const std::string& body, bool showParseErrors);
 
-    // 0 on success, the broker's error number after showing it, 1 for no usable answer.
+    // Success, or the broker's error number after showing it, or no usable answer.
     // `passwords` are the passwords the query carries: they are remembered as sent before the
     // query goes out (see MaskSentPasswords).
-    int Request(std::string_view query, bool showParseErrors = false,
-                const std::vector<std::string>& passwords = {});
+    TBrokerResult Request(std::string_view query, bool showParseErrors = false,
+                          const std::vector<std::string>& passwords = {});
     // The same without any message of its own (the slow-exchange question is still asked).
-    int RequestQuiet(std::string_view query, const std::vector<std::string>& passwords = {});
+    TBrokerResult RequestQuiet(std::string_view query,
+                               const std::vector<std::string>& passwords = {});
 
     // The text with every password sent so far by this requester masked, in any form a broker
     // could echo it in. Every text from an answer that is shown to the user goes through it.
@@ -127,8 +209,12 @@ public:
     void ForgetSentPasswordsForTesting() { sentPasswords_.Clear(); }
 
 private:
-    // Parses the answer into ReplyDoc; throws std::bad_alloc when the parser runs out of memory.
-    bool LoadAnswer(const std::string& body);
+    // Parses the answer in its own bytes into ReplyDoc, which then keeps them; throws
+    // std::bad_alloc when the parser runs out of memory.
+    bool LoadAnswer(TAnswerBuffer answer);
+    // One query: the exchange, then the answer's error number and text, shown unless `quiet`.
+    TBrokerResult Send(std::string_view query, bool showParseErrors, bool quiet,
+                       const std::vector<std::string>& passwords);
 
     std::function<void()> processEvents_;
     std::function<void()> activateWindow_;
@@ -136,6 +222,8 @@ private:
     int pauseMilliseconds_ = kDefaultPauseMilliseconds;
     long lastExchangePauses_ = 0;
     TXmlParseError lastParseError_;
+    // The bytes ReplyDoc was parsed in; they live exactly as long as its content.
+    TAnswerBuffer replyBytes_;
     TSecretMask sentPasswords_;
 };
 

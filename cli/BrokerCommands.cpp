@@ -250,7 +250,7 @@ void RunServers(TCliContext& ctx) {
     std::string urlText;
     if (!PrepareURL(ctx, urlText))
         return;
-    if (Requester.Request(kServerListQuery, false) != 0) {
+    if (!Requester.Request(kServerListQuery, false).Succeeded()) {
         WriteMessage("Broker not found, check the URL.");
         ctx.ExitCode = kExitFailure;
         return;

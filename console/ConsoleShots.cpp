@@ -80,10 +80,9 @@ bool ShootBrokerWindows(TMainForm& form, int brokerPort, const char* fixturePath
         std::fprintf(stderr, "could not read %s: %s\n", fixturePath, e.what());
         return false;
     }
-    InstallBrokerInterfaceHooks();
-    TSessionListForm sessions;
-    THTTPLoginDlg login(sessions);
-    login.AttachTo(form);
+    TBrokerWindows windows(&form);
+    TSessionListForm& sessions = windows.Sessions();
+    THTTPLoginDlg& login = windows.Login();
     login.edt_BrokerURL->setText(QStringLiteral("127.0.0.1:%1/scripts").arg(brokerPort));
     login.ac_HTTPConnectExecute();
     if (login.RowCount() == 0) {

@@ -3,6 +3,7 @@
 #include "BusyCursor.h"
 #include "HTTPSessionsFormU.h"
 #include "MainU.h"
+#include "MessageDialogs.h"
 #include "TarvRequester.h"
 #include "ViewSupport.h"
 
@@ -89,6 +90,35 @@ void InstallBrokerInterfaceHooks() {
         else
             QApplication::restoreOverrideCursor();
     });
+}
+
+void RemoveBrokerInterfaceHooks() {
+    Requester.SetProcessEventsHook({});
+    Requester.SetActivateWindowHook({});
+    SetBusyCursorHook({});
+}
+
+TBrokerWindows::TBrokerWindows(TMainForm* mainForm, IMessagePresenter* presenter)
+    : mainForm_(mainForm), presenter_(presenter) {
+    if (presenter_ != nullptr)
+        previousPresenter_ = SetMessagePresenter(presenter_);
+    InstallBrokerInterfaceHooks();
+    sessions_ = std::make_unique<TSessionListForm>();
+    login_ = std::make_unique<THTTPLoginDlg>(*sessions_);
+    if (mainForm_ != nullptr)
+        login_->AttachTo(*mainForm_);
+}
+
+TBrokerWindows::~TBrokerWindows() {
+    if (mainForm_ != nullptr) {
+        mainForm_->OnHTTPSession = {};
+        mainForm_->OnBrokerURLLoaded = {};
+    }
+    login_.reset();
+    sessions_.reset();
+    RemoveBrokerInterfaceHooks();
+    if (presenter_ != nullptr)
+        SetMessagePresenter(previousPresenter_);
 }
 
 THTTPLoginDlg::THTTPLoginDlg(TSessionListForm& sessions, QWidget* parent)

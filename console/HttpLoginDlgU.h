@@ -10,8 +10,10 @@
 #include "ViewSupport.h"
 
 #include <QDialog>
+#include <memory>
 #include <vector>
 
+class IMessagePresenter;
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -98,3 +100,30 @@ private:
 // Points the requester's wait at Qt's event processing, its parse-error box at the active
 // window, and the busy pointer at the application's override cursor.
 void InstallBrokerInterfaceHooks();
+// Takes those hooks away again.
+void RemoveBrokerInterfaceHooks();
+
+// The broker windows of a program, built and wired in one place: the HTTP sessions view, the
+// login dialog that fills it, the requester's hooks (see InstallBrokerInterfaceHooks) and, when
+// one is given, the presenter of the message boxes; attached to the main window when one is
+// given, whose "&HTTP Sessions" then opens the login dialog. Ending it detaches the windows from
+// the main window and takes the hooks, and that presenter, away again.
+class TBrokerWindows final {
+public:
+    explicit TBrokerWindows(TMainForm* mainForm = nullptr, IMessagePresenter* presenter = nullptr);
+    ~TBrokerWindows();
+    TBrokerWindows(const TBrokerWindows&) = delete;
+    TBrokerWindows& operator=(const TBrokerWindows&) = delete;
+
+    TSessionListForm& Sessions() { return *sessions_; }
+    THTTPLoginDlg& Login() { return *login_; }
+
+private:
+    TMainForm* mainForm_;
+    IMessagePresenter* presenter_;
+    IMessagePresenter* previousPresenter_ = nullptr;
+    // The login dialog hands its servers to the sessions view: the view is made first and
+    // ends last.
+    std::unique_ptr<TSessionListForm> sessions_;
+    std::unique_ptr<THTTPLoginDlg> login_;
+};

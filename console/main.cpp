@@ -1,15 +1,12 @@
 // zephran-console: the remote administration console of the record server.
 
 #include "BrokerLog.h"
-#include "BusyCursor.h"
 #include "ExitGuard.h"
-#include "HTTPSessionsFormU.h"
 #include "HttpLoginDlgU.h"
 #include "MainU.h"
 #include "QSettingsConfigStore.h"
 #include "QtMessagePresenter.h"
 #include "ServerErrors.h"
-#include "TarvRequester.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -29,26 +26,19 @@ int main(int argc, char* argv[]) {
     SetMessagePresenter(&presenter);
     TQSettingsConfigStore settings;
     SetConfigStore(&settings);
-    // The broker requester's wait keeps the windows alive; broker operations show the busy
-    // pointer; the broker layer's log lines go to the console's error log.
-    InstallBrokerInterfaceHooks();
+    // The broker layer's log lines go to the console's error log.
     SetBrokerLogHook([](const std::string& line) { LogError(line); });
 
     int status = 0;
     {
         TMainForm mainForm;
-        // The broker windows come last, hidden. The login dialog hands its servers to the
-        // sessions view, so the view is made just before it.
-        TSessionListForm sessionListForm;
-        THTTPLoginDlg httpLoginDlg(sessionListForm);
-        httpLoginDlg.AttachTo(mainForm);
+        // The broker windows come last, hidden; the requester's wait keeps the windows alive
+        // and broker operations show the busy pointer.
+        TBrokerWindows brokerWindows(&mainForm);
         mainForm.show();
         status = QApplication::exec();
     }
     SetBrokerLogHook({});
-    SetBusyCursorHook({});
-    Requester.SetProcessEventsHook({});
-    Requester.SetActivateWindowHook({});
     DoneErrorLog();
     SetConfigStore(nullptr);
     SetMessagePresenter(nullptr);

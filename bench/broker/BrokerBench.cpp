@@ -49,10 +49,11 @@ void RoundTrip() {
     }
     for (int i = 0; i < kRounds; ++i) {
         auto a = Clock::now();
-        const int result = Requester.Request(query);
+        const TBrokerResult result = Requester.Request(query);
         auto b = Clock::now();
-        if (result != 0)
-            std::printf("requester query failed: %d\n", result);
+        if (!result.Succeeded())
+            std::printf("requester query failed: outcome %d, error number %d\n",
+                        static_cast<int>(result.Outcome), result.ErrorNumber);
         requester.push_back(Micros(a, b));
         maxPauses = std::max(maxPauses, Requester.LastExchangePauses());
 

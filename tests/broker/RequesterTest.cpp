@@ -6,6 +6,11 @@
 
 namespace {
 
+const TBrokerResult kOk = TBrokerResult::Of(TBrokerOutcome::Success);
+const TBrokerResult kMalformed = TBrokerResult::Of(TBrokerOutcome::Malformed);
+const TBrokerResult kNoAnswer = TBrokerResult::Of(TBrokerOutcome::NoAnswer);
+const TBrokerResult kAbandoned = TBrokerResult::Of(TBrokerOutcome::Abandoned);
+
 std::pair<int, std::string> Ok(const std::string&) {
     return {200, "<r><_ERRNUM>0</_ERRNUM><_DATA><ID>77</ID></_DATA></r>"};
 }
@@ -36,7 +41,7 @@ TEST_F(RequesterTest, BodyIsTheVersionKeyAndTheQueryAsTheyAre) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.query);
         EXPECT_EQ(TTarvRequester::ComposeBody(c.query), c.body);
-        EXPECT_EQ(Requester.Request(c.query), 0);
+        EXPECT_TRUE(Requester.Request(c.query).Succeeded());
     }
     const auto received = peer.Received();
     ASSERT_EQ(received.size(), std::size(cases));
@@ -55,7 +60,7 @@ struct EnvelopeCase {
     std::string body;
     bool showParseErrors;
     bool quiet;
-    int result;
+    TBrokerResult result;
     std::vector<std::string> texts; // the boxes shown, in order
     TMsgDlgType kind = TMsgDlgType::mtCustom;
 };
@@ -63,53 +68,68 @@ struct EnvelopeCase {
 TEST_F(RequesterTest, EnvelopeAndMalformedAnswers) {
     const std::string html = "<html><head><title>Error</title></head><body>Bad<br></body></html>";
     const EnvelopeCase cases[] = {
-        {"success", 200, "<r><_ERRNUM>0</_ERRNUM></r>", false, false, 0, {}},
-        {"no _ERRNUM", 200, "<r><_DATA/></r>", true, false, 0, {}},
-        {"empty _ERRNUM", 200, "<r><_ERRNUM/></r>", true, false, 0, {}},
-        {"non-numeric _ERRNUM", 200, "<r><_ERRNUM>five</_ERRNUM></r>", true, false, 0, {}},
-        {"out-of-range _ERRNUM", 200, "<r><_ERRNUM>4294967296</_ERRNUM></r>", true, false, 0, {}},
+        {"success", 200, "<r><_ERRNUM>0</_ERRNUM></r>", false, false, kOk, {}},
+        {"no _ERRNUM", 200, "<r><_DATA/></r>", true, false, kOk, {}},
+        {"empty _ERRNUM", 200, "<r><_ERRNUM/></r>", true, false, kOk, {}},
+        {"non-numeric _ERRNUM", 200, "<r><_ERRNUM>five</_ERRNUM></r>", true, false, kOk, {}},
+        {"out-of-range _ERRNUM", 200, "<r><_ERRNUM>4294967296</_ERRNUM></r>", true, false, kOk, {}},
         {"error without text",
          200,
          "<r><_ERRNUM>5</_ERRNUM></r>",
          false,
          false,
-         5,
+         TBrokerResult::Error(5),
          {"Error Number 5\rError String not returned from server!"}},
         {"error with empty text",
          200,
          "<r><_ERRNUM>5</_ERRNUM><_ERRSTR/></r>",
          false,
          false,
-         5,
+         TBrokerResult::Error(5),
          {"Error Number 5\rError String not returned from server!"}},
         {"error with text",
          200,
          "<r><_ERRNUM>-3</_ERRNUM><_ERRSTR>No <b>such</b> user</_ERRSTR></r>",
          false,
          false,
-         -3,
+         TBrokerResult::Error(-3),
          {"Error Number -3\rNo such user"}},
         {"error on status 404",
          404,
          "<r><_ERRNUM>7</_ERRNUM><_ERRSTR>x</_ERRSTR></r>",
          false,
          false,
-         7,
+         TBrokerResult::Error(7),
          {"Error Number 7\rx"}},
-        {"success on status 500", 500, "<r><_ERRNUM>0</_ERRNUM></r>", true, false, 0, {}},
-        {"quiet error", 200, "<r><_ERRNUM>5</_ERRNUM></r>", false, true, 5, {}},
-        {"html, parse errors hidden", 500, html, false, false, 1, {}},
-        {"html, quiet", 500, html, false, true, 1, {}},
-        {"empty body, parse errors hidden", 200, "", false, false, 1, {}},
-        {"text only", 200, "Internal error", false, false, 1, {}},
+        {"success on status 500", 500, "<r><_ERRNUM>0</_ERRNUM></r>", true, false, kOk, {}},
+        {"quiet error",
+         200,
+         "<r><_ERRNUM>5</_ERRNUM></r>",
+         false,
+         true,
+         TBrokerResult::Error(5),
+         {}},
+        {"html, parse errors hidden", 500, html, false, false, kMalformed, {}},
+        {"html, quiet", 500, html, false, true, kMalformed, {}},
+        {"empty body, parse errors hidden", 200, "", false, false, kMalformed, {}},
+        {"text only", 200, "Internal error", false, false, kMalformed, {}},
+        // A broker's own error number 1 is not taken for a missing answer.
+        {"error number 1",
+         200,
+         "<r><_ERRNUM>1</_ERRNUM></r>",
+         false,
+         true,
+         TBrokerResult::Error(1),
+         {}},
     };
     for (const EnvelopeCase& c : cases) {
         SCOPED_TRACE(c.name);
         boxes.Clear();
         TScriptedPeer peer([&c](const std::string&) { return std::make_pair(c.status, c.body); });
         Requester.ModuleURL = peer.ModuleURL();
-        const int result = c.quiet ? Requester.RequestQuiet("_MAINRQ=GetId")
-                                   : Requester.Request("_MAINRQ=GetId", c.showParseErrors);
+        const TBrokerResult result = c.quiet
+                                         ? Requester.RequestQuiet("_MAINRQ=GetId")
+                                         : Requester.Request("_MAINRQ=GetId", c.showParseErrors);
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(boxes.Texts(), c.texts);
         for (const auto& m : boxes.Messages()) {
@@ -126,7 +146,7 @@ TEST_F(RequesterTest, MalformedAnswerShowsTheParseErrorWhenAsked) {
     Requester.ModuleURL = peer.ModuleURL();
     int activations = 0;
     Requester.SetActivateWindowHook([&activations] { ++activations; });
-    EXPECT_EQ(Requester.Request("_RQ=GetSessionList&_COUNT=0", true), 1);
+    EXPECT_EQ(Requester.Request("_RQ=GetSessionList&_COUNT=0", true), kMalformed);
     ASSERT_EQ(boxes.Messages().size(), 1u);
     const TMessageRequest& box = boxes.Messages()[0];
     EXPECT_EQ(box.Kind, TMsgDlgType::mtError);
@@ -142,6 +162,104 @@ TEST_F(RequesterTest, MalformedAnswerShowsTheParseErrorWhenAsked) {
     EXPECT_FALSE(Requester.Root());
 }
 
+// The answer is parsed in its own bytes, which the parser rewrites (entities, line ends, the
+// ends of names); the parse-error box still quotes the line as the broker sent it.
+TEST_F(RequesterTest, ParseErrorQuotesTheAnswerAsItCame) {
+    const std::string filler(TTarvRequester::kQuotedTailBytes + 4096, 'x');
+    const std::string bigHead = "<r><_DATA><srv><name>" + filler + "</name></srv>";
+    struct Case {
+        const char* name;
+        std::string body;
+        std::string source;
+    } const cases[] = {
+        {"entities and line ends before the error",
+         "<r>\n<a x='1 &amp; 2'>fish &lt; chips\r\n &#65;</b>\n</r>", " &#65;</b>"},
+        {"entities on the line of the error", "<r><a>fish &amp; chips &#x41;</b></r>",
+         "<r><a>fish &amp; chips &#x41;</b></r>"},
+        {"large answer cut short", bigHead + "\n<srv><name>last &amp; one</name><ecenter>Cen",
+         "<srv><name>last &amp; one</name><ecenter>Cen"},
+        // Before its last part, a large answer is quoted from the point where parsing stopped.
+        {"large answer broken early", "<r><a>one &amp; two</b>" + filler + "</r>",
+         std::string("b>") + std::string(118, 'x')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TScriptedPeer peer([&c](const std::string&) { return std::make_pair(200, c.body); });
+        Requester.ModuleURL = peer.ModuleURL();
+        EXPECT_EQ(Requester.Request("_MAINRQ=GetId"), kMalformed);
+        EXPECT_EQ(Requester.LastParseError().SrcText, c.source);
+        EXPECT_FALSE(Requester.Root());
+    }
+}
+
+// Answers sent in chunks, without a length, grow the received bytes as they come.
+TEST_F(RequesterTest, AnswerWithoutALengthIsReadWhole) {
+    std::string names;
+    for (int i = 0; names.size() < 3u * 1024 * 1024; ++i)
+        names += "<srv><name>S" + std::to_string(i) + "</name></srv>";
+    const std::string doc = "<r><_ERRNUM>0</_ERRNUM><_DATA>" + names + "</_DATA></r>";
+    httplib::Server server;
+    server.Post(".*", [&doc](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(
+            "text/xml", [&doc](std::size_t offset, httplib::DataSink& sink) {
+                const std::size_t n = std::min<std::size_t>(4093, doc.size() - offset);
+                sink.write(doc.data() + offset, n);
+                if (offset + n == doc.size())
+                    sink.done();
+                return true;
+            });
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread thread([&server] { server.listen_after_bind(); });
+    while (!server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Requester.ModuleURL = "HTTP://127.0.0.1:" + std::to_string(port) + "/ZephWebMain.DLL";
+    const TBrokerResult result = Requester.Request("_RQ=GetServerList&_SERVICEKIND=LOCAL");
+    server.stop();
+    thread.join();
+    ASSERT_EQ(result, kOk);
+    const auto servers = TTarvRequester::SelectNodes(Requester.Root(), "_DATA/srv");
+    ASSERT_FALSE(servers.empty());
+    EXPECT_EQ(TTarvRequester::ReadNodeText(servers.front(), "name"), "S0");
+    EXPECT_EQ(TTarvRequester::ReadNodeText(servers.back(), "name"),
+              "S" + std::to_string(servers.size() - 1));
+}
+
+TEST(AnswerBuffer, GrowsKeepingItsBytes) {
+    struct Case {
+        const char* name;
+        std::size_t reserve;
+        std::vector<std::size_t> pieces;
+    } const cases[] = {
+        {"nothing", 0, {}},
+        {"empty pieces", 0, {0, 0}},
+        {"growing from nothing", 0, {1, 7, 4096, 100000, 3}},
+        {"within what was reserved", 200000, {1000, 150000, 49000}},
+        {"beyond what was reserved", 10, {5, 6, 70000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TAnswerBuffer buffer;
+        ASSERT_TRUE(buffer.Reserve(c.reserve));
+        std::string expected;
+        for (std::size_t n : c.pieces) {
+            std::string piece(n, '\0');
+            for (std::size_t i = 0; i < n; ++i)
+                piece[i] = static_cast<char>('a' + (expected.size() + i) % 26);
+            ASSERT_TRUE(buffer.Append(piece.data(), piece.size()));
+            expected += piece;
+            EXPECT_GE(buffer.Capacity(), buffer.Size());
+        }
+        EXPECT_EQ(buffer.View(), expected);
+        TAnswerBuffer moved = std::move(buffer);
+        EXPECT_EQ(moved.View(), expected);
+        EXPECT_EQ(buffer.Size(), 0u);
+        moved.Clear();
+        EXPECT_EQ(moved.Size(), 0u);
+        EXPECT_EQ(moved.Capacity(), 0u);
+    }
+}
+
 TEST_F(RequesterTest, ParseErrorTextLayout) {
     EXPECT_EQ(TTarvRequester::ParseErrorText({-1072896659, "Bad", "<a>", ""}),
               "XML Error Number -1072896659\rReason: Bad\rSource: <a>\rURL: ");
@@ -154,14 +272,14 @@ TEST_F(RequesterTest, UnreachableBrokerGivesNoUsableAnswer) {
         port = std::stoi(closed.ModuleURL().substr(17));
     }
     Requester.ModuleURL = "HTTP://127.0.0.1:" + std::to_string(port) + "/ZephWebMain.DLL";
-    EXPECT_EQ(Requester.Request("_MAINRQ=GetId"), 1);
+    EXPECT_EQ(Requester.Request("_MAINRQ=GetId"), kNoAnswer);
     EXPECT_TRUE(boxes.Messages().empty());
-    EXPECT_EQ(Requester.Request("_MAINRQ=GetId", true), 1);
+    EXPECT_EQ(Requester.Request("_MAINRQ=GetId", true), kNoAnswer);
     ASSERT_EQ(boxes.Messages().size(), 1u);
     EXPECT_EQ(boxes.Messages()[0].Kind, TMsgDlgType::mtError);
     // A module URL that is not a URL at all fails the same way.
     Requester.ModuleURL = "HTTP://BAD HOST/ZephWebMain.DLL";
-    EXPECT_EQ(Requester.RequestQuiet("_MAINRQ=GetId"), 1);
+    EXPECT_EQ(Requester.RequestQuiet("_MAINRQ=GetId"), kNoAnswer);
 }
 
 // The question comes after every `count` pauses; these tests count pauses through the
@@ -175,7 +293,7 @@ TEST_F(RequesterTest, SlowExchangeAnsweredYesIsAbandoned) {
     int pauses = 0;
     Requester.SetProcessEventsHook([&pauses] { ++pauses; });
     boxes.Answer(TMsgDlgBtn::mbYes);
-    EXPECT_EQ(Requester.Request("_MAINRQ=GetId", true), 1);
+    EXPECT_EQ(Requester.Request("_MAINRQ=GetId", true), kAbandoned);
     EXPECT_EQ(pauses, 3);
     ASSERT_EQ(boxes.Messages().size(), 1u);
     const TMessageRequest& q = boxes.Messages()[0];
@@ -203,7 +321,7 @@ TEST_F(RequesterTest, SlowExchangeAnsweredNoTwiceGoesOnToTheAnswer) {
     });
     boxes.Answer(TMsgDlgBtn::mbNo);
     boxes.Answer(TMsgDlgBtn::mbNo);
-    EXPECT_EQ(Requester.Request("_MAINRQ=GetId"), 4);
+    EXPECT_EQ(Requester.Request("_MAINRQ=GetId"), TBrokerResult::Error(4));
     const auto texts = boxes.Texts();
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0], Requester.SlowExchangeQuestion());
@@ -233,13 +351,13 @@ TEST_F(RequesterTest, NestedExchangeDuringTheWaitDoesNotDeadlock) {
         // Another operation started while the outer exchange waits.
         const std::string saved = Requester.ModuleURL;
         Requester.ModuleURL = peer.ModuleURL();
-        if (Requester.Request("_MAINRQ=GetId") == 0)
+        if (Requester.Request("_MAINRQ=GetId").Succeeded())
             inner = TTarvRequester::ReadNodeInt(Requester.Root(), "_DATA/ID");
         Requester.ModuleURL = saved;
         slow.Release();
     });
     Requester.ModuleURL = outerURL;
-    ASSERT_EQ(Requester.Request("_MAINRQ=Reload&_ID=1"), 0);
+    ASSERT_TRUE(Requester.Request("_MAINRQ=Reload&_ID=1").Succeeded());
     EXPECT_EQ(inner, 1);
     EXPECT_EQ(TTarvRequester::ReadNodeInt(Requester.Root(), "_DATA/ID"), 3);
 }

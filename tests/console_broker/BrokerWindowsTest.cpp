@@ -108,7 +108,6 @@ class BrokerWindowsTest : public ::testing::Test {
 protected:
     BrokerWindowsTest() {
         previousStore_ = SetConfigStore(&store_);
-        InstallBrokerInterfaceHooks();
         Requester.SetPauseMillisecondsForTesting(5);
         // Both tables of the sessions view are checked on every change the tests make.
         for (QAbstractItemModel* model :
@@ -117,9 +116,7 @@ protected:
                 model, QAbstractItemModelTester::FailureReportingMode::Fatal, model);
     }
     ~BrokerWindowsTest() override {
-        login_.reset();
-        sessions_.reset();
-        SetBusyCursorHook({});
+        windows_.reset();
         SetConfigStore(previousStore_);
     }
 
@@ -143,7 +140,7 @@ protected:
         login_->RowCheckBox(row)->setChecked(true);
         login_->RowPasswordBox(row)->setText(QString::fromStdString(password));
     }
-    int px(int pixels) const { return ScreenPixels(login_.get(), pixels); }
+    int px(int pixels) const { return ScreenPixels(login_, pixels); }
     std::string URLBox() const { return login_->edt_BrokerURL->text().toStdString(); }
     std::string StoredURL() const {
         const TConfigValue v = store_.Read("BrokerURL");
@@ -154,8 +151,10 @@ protected:
     TMemoryConfigStore store_;
     TRecordingMessagePresenter boxes_;
     std::unique_ptr<TInProcessBroker> broker_;
-    std::unique_ptr<TSessionListForm> sessions_ = std::make_unique<TSessionListForm>();
-    std::unique_ptr<THTTPLoginDlg> login_ = std::make_unique<THTTPLoginDlg>(*sessions_);
+    // Built as the console builds them, with the requester's hooks.
+    std::unique_ptr<TBrokerWindows> windows_ = std::make_unique<TBrokerWindows>(nullptr, &boxes_);
+    TSessionListForm* sessions_ = &windows_->Sessions();
+    THTTPLoginDlg* login_ = &windows_->Login();
 
 private:
     IConfigStore* previousStore_;
@@ -314,7 +313,7 @@ TEST_F(BrokerWindowsTest, DisplaySessions) {
     bool shown = false;
     std::vector<std::string> names;
     WhenModal([&](QWidget* modal) {
-        shown = modal == sessions_.get();
+        shown = modal == sessions_;
         names = ColumnTexts(*sessions_->Sessions, 0);
         modal->close();
     });
@@ -576,7 +575,7 @@ TEST_F(BrokerWindowsTest, ActionsWhileAnExchangeWaits) {
     bool opened = false;
     QTimer guard;
     QObject::connect(&guard, &QTimer::timeout, [&] {
-        if (QWidget* modal = QApplication::activeModalWidget(); modal == sessions_.get()) {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal == sessions_) {
             opened = true;
             modal->close();
         }
@@ -607,25 +606,56 @@ TEST_F(BrokerWindowsTest, ActionsWhileAnExchangeWaits) {
 }
 
 // The main window's "&HTTP Sessions" opens the dialog modally, and the saved broker URL is
-// put in its URL box.
+// put in its URL box. Once the broker windows end, the command opens nothing.
 TEST_F(BrokerWindowsTest, OpenedFromTheMainWindow) {
     TTempFolder folder;
     std::filesystem::create_directories(folder.Path() + "TEMP");
     store_.WriteString("BrokerURL", "HTTP://SAVED/WEB/");
     {
         TMainForm form(folder.Path());
-        login_->AttachTo(form);
+        windows_ = std::make_unique<TBrokerWindows>(&form, &boxes_);
+        login_ = &windows_->Login();
+        sessions_ = &windows_->Sessions();
         form.LoadSavedAddresses();
         EXPECT_EQ(URLBox(), "HTTP://SAVED/WEB/");
         bool modal = false;
         WhenModal([&](QWidget* w) {
-            modal = w == login_.get();
+            modal = w == login_;
             w->close();
         });
         form.HTTPSessionAction->trigger();
         EXPECT_TRUE(modal);
+
+        windows_.reset();
+        EXPECT_FALSE(form.OnHTTPSession);
+        EXPECT_FALSE(form.OnBrokerURLLoaded);
+        form.HTTPSessionAction->trigger();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
     DoneErrorLog();
+}
+
+// The broker windows point the requester's wait and the busy pointer at the interface while
+// they live, and take the hooks away when they end.
+TEST_F(BrokerWindowsTest, HooksLiveAsLongAsTheWindows) {
+    TScriptedPeer peer([](const std::string&) {
+        return std::make_pair(200, std::string("<r><_ERRNUM>0</_ERRNUM></r>"));
+    });
+    peer.Hold();
+    Requester.ModuleURL = peer.ModuleURL();
+    // Only the interface's events, run by the wait, release the answer.
+    QTimer::singleShot(0, [&peer] { peer.Release(); });
+    EXPECT_TRUE(Requester.Request("_MAINRQ=GetId").Succeeded());
+    {
+        TBusyCursor cursor;
+        EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    }
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    windows_.reset();
+    {
+        TBusyCursor cursor;
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "no hook once the windows end";
+    }
 }
 
 } // namespace
