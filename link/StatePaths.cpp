@@ -56,8 +56,8 @@ void MakeParents(const std::string& folder) {
 }
 
 // Makes `folder` with owner-only access, or takes it when it is there as a real folder (not a
-// link) owned by this user, tightening its access to the owner's. False when the folder cannot
-// be had or belongs to someone else.
+// link) owned by this user, setting its access to the owner's alone. False when the folder
+// cannot be had or belongs to someone else.
 bool MakePrivateFolder(const std::string& folder) {
     MakeParents(folder);
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
@@ -67,7 +67,7 @@ bool MakePrivateFolder(const std::string& folder) {
         return false;
     struct stat info {};
     bool ok = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
-    if (ok && (info.st_mode & 077) != 0)
+    if (ok && (info.st_mode & 0777) != 0700)
         ok = ::fchmod(fd, 0700) == 0;
     ::close(fd);
     return ok;

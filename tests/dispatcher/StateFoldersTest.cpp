@@ -150,13 +150,18 @@ TEST_F(StateFolders, TheFoldersFollowTheEnvironment) {
     }
 }
 
-TEST_F(StateFolders, AFolderOfTheUserWithLooseAccessIsTightened) {
+// A folder of the user's own that is there already is used with owner-only access, whatever
+// access it had.
+TEST_F(StateFolders, AFolderOfTheUsersOwnGetsOwnerOnlyAccess) {
     SetProgramFolderWritableForTesting(0);
     const std::string spill = Runtime() + "/zephran";
-    ASSERT_EQ(::mkdir(spill.c_str(), 0777), 0);
-    ASSERT_EQ(::chmod(spill.c_str(), 0777), 0);
-    EXPECT_EQ(SpillFolder(), spill + "/");
-    EXPECT_EQ(AccessBits(spill), 0700u);
+    for (const unsigned mode : {0777u, 0750u, 0500u, 0700u}) {
+        std::filesystem::remove_all(spill);
+        ASSERT_EQ(::mkdir(spill.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(spill.c_str(), static_cast<mode_t>(mode)), 0);
+        EXPECT_EQ(SpillFolder(), spill + "/") << std::oct << mode;
+        EXPECT_EQ(AccessBits(spill), 0700u) << std::oct << mode;
+    }
 }
 
 // A private folder that is a link, not a folder, or someone else's is never used: the program
