@@ -5,6 +5,7 @@
 #include "Protocol.h"
 #include "Runtime.h"
 #include "ServerErrorTexts.h"
+#include "StatePaths.h"
 #include "Win1256.h"
 
 #include <cstdio>
@@ -56,7 +57,7 @@ void ShowOutOfMemory() {
 }
 
 void InitErrorLog() {
-    g_logFileName = ProgramDirectory() + "TARVWEB.ERR";
+    g_logFileName = ErrorLogFolder() + "TARVWEB.ERR";
     if (std::FILE* f = std::fopen(g_logFileName.c_str(), "rb")) {
         std::fclose(f);
     } else if (std::FILE* created = std::fopen(g_logFileName.c_str(), "ab")) {

@@ -1,6 +1,7 @@
 #include "ReplyBuffer.h"
 
 #include "MessageDialogs.h"
+#include "StatePaths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -214,7 +215,7 @@ void RemoveOpenSpillFiles() {
 }
 
 std::string MakeTempFileName(const std::string& prefix) {
-    const std::string base = ProgramDirectory() + "TEMP" + kPathSeparator + prefix;
+    const std::string base = SpillFolder() + prefix;
     for (int n = 1; n <= 255; ++n) {
         const std::string candidate = base + std::to_string(n) + ".T";
         switch (ProbeName(candidate)) {
