@@ -30,7 +30,8 @@ constexpr int kServingThreads = 64;
 void LogLine(const std::string& line) {
     static std::mutex mutex;
     std::lock_guard<std::mutex> lock(mutex);
-    std::cerr << "zephran-exporter: " << line << '\n' << std::flush;
+    // Text from peers and clients may be in it: no control character reaches the terminal.
+    std::cerr << "zephran-exporter: " << OneLine(line, 2000) << '\n' << std::flush;
 }
 
 // A target as the scrape wrote it: printable ASCII without blanks, of a sane length.
