@@ -127,8 +127,7 @@ bool ValidListenAddress(const std::string& listen) {
     return port <= 65535;
 }
 
-std::chrono::milliseconds ProbeBudget(const std::string& timeoutHeader,
-                                      std::chrono::milliseconds fallback) {
+double ScrapeTimeoutSeconds(const std::string& timeoutHeader, std::chrono::milliseconds fallback) {
     double seconds = static_cast<double>(fallback.count()) / 1000.0;
     if (!timeoutHeader.empty()) {
         char* end = nullptr;
@@ -136,7 +135,12 @@ std::chrono::milliseconds ProbeBudget(const std::string& timeoutHeader,
         if (end != timeoutHeader.c_str() && *end == '\0' && std::isfinite(sent) && sent > 0)
             seconds = sent;
     }
-    seconds = std::min(seconds, static_cast<double>(kLongestProbe.count()) / 1000.0);
+    return std::min(seconds, static_cast<double>(kLongestProbe.count()) / 1000.0);
+}
+
+std::chrono::milliseconds ProbeBudget(const std::string& timeoutHeader,
+                                      std::chrono::milliseconds fallback) {
+    double seconds = ScrapeTimeoutSeconds(timeoutHeader, fallback);
     // Room for starting the probe, building the answer and sending it: a tenth of the time,
     // at most half a second.
     seconds -= std::min(0.5, seconds / 10.0);
@@ -196,7 +200,9 @@ int TExporter::TImpl::Probe(mg_connection* conn) {
         ProbeFailures.Increment();
         LogLine("probe of " + target + " failed: " + result.LogError);
     }
-    return Reply(conn, 200, "OK", ProbeMetricsText(result, seconds),
+    return Reply(conn, 200, "OK",
+                 ProbeMetricsText(result, seconds,
+                                  ScrapeTimeoutSeconds(header ? header : "", Options.Timeout)),
                  "text/plain; version=0.0.4; charset=utf-8");
 }
 

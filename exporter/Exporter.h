@@ -10,7 +10,7 @@
 #include <string>
 
 struct TExporterOptions {
-    std::string Listen = "127.0.0.1:9866";
+    std::string Listen = "127.0.0.1:19866";
     TCredentials Credentials;
     bool English = false;
     std::chrono::milliseconds Timeout{10000}; // when the scrape does not say its own
@@ -29,6 +29,9 @@ bool ValidListenAddress(const std::string& listen);
 // gives up on it.
 std::chrono::milliseconds ProbeBudget(const std::string& timeoutHeader,
                                       std::chrono::milliseconds fallback);
+// The scrape's time-out itself: the header's when it is valid, else the fallback, at most the
+// longest probe.
+double ScrapeTimeoutSeconds(const std::string& timeoutHeader, std::chrono::milliseconds fallback);
 
 class TExporter {
 public:

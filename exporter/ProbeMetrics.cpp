@@ -10,7 +10,7 @@
 using prometheus::BuildCounter;
 using prometheus::BuildGauge;
 
-std::string ProbeMetricsText(const TProbeResult& r, double durationSeconds) {
+std::string ProbeMetricsText(const TProbeResult& r, double durationSeconds, double timeoutSeconds) {
     prometheus::Registry registry;
     BuildGauge()
         .Name("zephran_up")
@@ -25,6 +25,12 @@ std::string ProbeMetricsText(const TProbeResult& r, double durationSeconds) {
         .Register(registry)
         .Add({})
         .Set(durationSeconds);
+    BuildGauge()
+        .Name("zephran_probe_timeout_seconds")
+        .Help("The time-out of the scrape that asked for the probe.")
+        .Register(registry)
+        .Add({})
+        .Set(timeoutSeconds);
     if (!r.Up) {
         BuildGauge()
             .Name("zephran_probe_error_info")

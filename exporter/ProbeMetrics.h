@@ -7,4 +7,6 @@
 
 #include <string>
 
-std::string ProbeMetricsText(const TProbeResult& result, double durationSeconds);
+// `timeoutSeconds`: the time-out of the scrape that asked for the probe.
+std::string ProbeMetricsText(const TProbeResult& result, double durationSeconds,
+                             double timeoutSeconds);

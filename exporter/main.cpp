@@ -39,7 +39,7 @@ std::string MakeWorkDirectory() {
 int main(int argc, char** argv) {
     CLI::App app{"Prometheus exporter of record servers: GET /probe?target=HOST[:PORT] probes "
                  "one server, GET /metrics gives the exporter's own metrics."};
-    std::string listen = "127.0.0.1:9866", credentialsPath, probeTarget, workDirectory;
+    std::string listen = "127.0.0.1:19866", credentialsPath, probeTarget, workDirectory;
     bool english = false, probeConnections = false;
     double timeoutSeconds = 10;
     app.add_option("--listen", listen, "ADDR:PORT to serve on")->capture_default_str();
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
 
     if (!ValidListenAddress(listen)) {
         std::cerr << "zephran-exporter: --listen needs ADDR:PORT with an IPv4 address, such as "
-                     "127.0.0.1:9866.\n";
+                     "127.0.0.1:19866.\n";
         return 2;
     }
     if (credentialsPath.empty()) {

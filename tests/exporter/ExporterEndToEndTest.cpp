@@ -23,6 +23,8 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -255,6 +257,7 @@ TEST_F(ExporterEndToEnd, DemoServerGivesEveryMetric) {
     samples.erase("zephran_probe_duration_seconds");
     const std::map<std::string, std::string> expected = {
         {"zephran_up", "1"},
+        {"zephran_probe_timeout_seconds", "10"},
         {"zephran_server_info{centre=\"کتابخانه مرکزي\",name=\"CENTRAL-LIB\"}", "1"},
         {"zephran_requests_total{kind=\"non_queued_db\"}", "1843221"},
         {"zephran_requests_total{kind=\"queued_db\"}", "20417"},
@@ -302,10 +305,10 @@ TEST_F(ExporterEndToEnd, DemoServerGivesEveryMetric) {
     EXPECT_EQ(samples, expected);
     // Every family says what it is.
     for (const char* family :
-         {"zephran_up", "zephran_probe_duration_seconds", "zephran_server_info",
-          "zephran_requests_total", "zephran_connected_clients", "zephran_databases_defined",
-          "zephran_databases_open", "zephran_results", "zephran_connections",
-          "zephran_connection_results"}) {
+         {"zephran_up", "zephran_probe_duration_seconds", "zephran_probe_timeout_seconds",
+          "zephran_server_info", "zephran_requests_total", "zephran_connected_clients",
+          "zephran_databases_defined", "zephran_databases_open", "zephran_results",
+          "zephran_connections", "zephran_connection_results"}) {
         EXPECT_NE(answer.Body.find(std::string("# HELP ") + family + " "), std::string::npos)
             << family;
         EXPECT_NE(answer.Body.find(std::string("# TYPE ") + family + " "), std::string::npos)
@@ -517,6 +520,39 @@ TEST_F(ExporterEndToEnd, PasswordAppearsNowhere) {
     EXPECT_NE(answers.find("zephran_up 0"), std::string::npos);
     EXPECT_EQ(answers.find(password), std::string::npos);
     EXPECT_EQ(FileText(LogPath()).find(password), std::string::npos);
+}
+
+// The names of the exporter's metrics that a text uses.
+std::set<std::string> MetricNamesIn(const std::string& text) {
+    std::set<std::string> names;
+    const std::regex name("zephran_[a-z_]+");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), name);
+         it != std::sregex_iterator(); ++it)
+        names.insert(it->str());
+    return names;
+}
+
+TEST_F(ExporterEndToEnd, MonitoringExamplesUseOnlyMetricsTheExporterGives) {
+    TPeerProcess server(kServer, {"--fixture", kDemoFixture});
+    TExporterProcess exporter(Credentials("*\tadmin\n"), LogPath());
+    ASSERT_GT(exporter.Port(), 0);
+    std::set<std::string> given;
+    for (const std::string& path :
+         {"/probe?target=" + Target(server.Port()) + "&collect=connections",
+          "/probe?target=" + Target(DeadPort()), std::string("/metrics")})
+        for (const auto& [sample, value] : Samples(Get(exporter.Port(), path).Body))
+            given.insert(sample.substr(0, sample.find('{')));
+    const std::string docs = std::string(ZEPHRAN_SOURCE_DIR) + "/docs/monitoring/";
+    const json dashboard = json::parse(FileText(docs + "zephran-dashboard.json"));
+    std::string queries;
+    for (const json& panel : dashboard.at("panels"))
+        if (panel.contains("targets"))
+            for (const json& target : panel.at("targets"))
+                queries += target.at("expr").get<std::string>() + "\n";
+    EXPECT_FALSE(queries.empty());
+    for (const std::string& file : {FileText(docs + "zephran-alerts.yml"), queries})
+        for (const std::string& name : MetricNamesIn(file))
+            EXPECT_EQ(given.count(name), 1u) << name;
 }
 
 TEST(ExporterStart, CredentialsOpenToOthersAreRefused) {

@@ -101,11 +101,11 @@ TEST(ExporterOptions, ProbeBudgetFollowsTheScrapeTimeout) {
 }
 
 TEST(ExporterOptions, ListenAddressIsAnIpv4AddressAndPort) {
-    for (const char* good : {"127.0.0.1:9866", "0.0.0.0:0", "10.1.2.3:65535"})
+    for (const char* good : {"127.0.0.1:19866", "0.0.0.0:0", "10.1.2.3:65535"})
         EXPECT_TRUE(ValidListenAddress(good)) << good;
-    for (const char* bad : {"", "9866", ":9866", "127.0.0.1", "127.0.0.1:", "localhost:9866",
+    for (const char* bad : {"", "19866", ":19866", "127.0.0.1", "127.0.0.1:", "localhost:19866",
                             "127.0.0.1:65536", "127.0.0.1:99999", "256.0.0.1:1", "1.2.3:4",
-                            "1.2.3.4.5:6", "[::1]:9866", "127.0.0.1:80,127.0.0.2:80"})
+                            "1.2.3.4.5:6", "[::1]:19866", "127.0.0.1:80,127.0.0.2:80"})
         EXPECT_FALSE(ValidListenAddress(bad)) << bad;
 }
 
@@ -148,18 +148,19 @@ TEST(ExporterText, LabelValuesAreEscaped) {
     r.Up = true;
     r.ServerName = "A\\B \"C\"";
     r.CentreName = "x";
-    const std::string text = ProbeMetricsText(r, 0.5);
+    const std::string text = ProbeMetricsText(r, 0.5, 10);
     EXPECT_NE(text.find("zephran_server_info{centre=\"x\",name=\"A\\\\B \\\"C\\\"\"} 1"),
               std::string::npos)
         << text;
 
     TProbeResult down;
     down.Error = "say \"no\"";
-    const std::string downText = ProbeMetricsText(down, 0.25);
+    const std::string downText = ProbeMetricsText(down, 0.25, 2.5);
     EXPECT_NE(downText.find("zephran_probe_error_info{message=\"say \\\"no\\\"\"} 1"),
               std::string::npos)
         << downText;
     EXPECT_NE(downText.find("zephran_up 0\n"), std::string::npos);
+    EXPECT_NE(downText.find("zephran_probe_timeout_seconds 2.5\n"), std::string::npos);
     EXPECT_EQ(downText.find("zephran_requests_total"), std::string::npos);
 }
 
