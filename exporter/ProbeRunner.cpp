@@ -4,11 +4,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 extern char** environ;
@@ -50,8 +52,37 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
+// A folder of the probe's own for its spilled replies, removed when the probe has ended, even
+// when it was killed with files still open.
+class TProbeFolder {
+public:
+    explicit TProbeFolder(const std::string& workDirectory) {
+        std::string pattern = workDirectory + "probe.XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            return;
+        path_ = pattern + "/";
+        std::error_code ignored;
+        std::filesystem::create_directory(path_ + "TEMP", ignored);
+    }
+    ~TProbeFolder() {
+        std::error_code ignored;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
+    }
+    TProbeFolder(const TProbeFolder&) = delete;
+    TProbeFolder& operator=(const TProbeFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 TProbeResult RunProbeProcess(const TProbeLaunch& launch) {
     const auto deadline = std::chrono::steady_clock::now() + launch.Timeout;
+    const TProbeFolder folder(launch.WorkDirectory);
+    if (folder.Path().empty())
+        return Failure(std::string("The probe's work folder could not be made: ") +
+                       std::strerror(errno));
     int input[2] = {-1, -1}, output[2] = {-1, -1};
     // Close-on-exec, so that a probe started at the same time by another thread does not hold
     // this probe's pipes open.
@@ -76,7 +107,7 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
     std::vector<std::string> args = {launch.Program, "--probe-target", launch.Target,
-                                     "--work-directory", launch.WorkDirectory};
+                                     "--work-directory", folder.Path()};
     if (launch.CollectConnections)
         args.emplace_back("--probe-connections");
     if (launch.English)

@@ -11,7 +11,7 @@
 
 struct TProbeLaunch {
     std::string Program;       // the exporter's own executable
-    std::string WorkDirectory; // handed to the probe process for spilled replies
+    std::string WorkDirectory; // where each probe gets a folder for its spilled replies
     std::string Target;
     std::string Password; // written to the probe's standard input, never on its command line
     bool CollectConnections = false;

@@ -8,6 +8,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <climits>
@@ -23,14 +24,12 @@ std::string OwnExecutable() {
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
-// A private folder for the probes' spilled replies, removed when the exporter ends.
+// A private folder for the probes' folders, removed when the exporter ends.
 std::string MakeWorkDirectory() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zephran-exporter.XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         return {};
-    std::error_code ignored;
-    std::filesystem::create_directory(pattern + "/TEMP", ignored);
     return pattern + "/";
 }
 
@@ -63,8 +62,13 @@ int main(int argc, char** argv) {
         app.exit(e);
         return 2;
     }
-    if (!probeTarget.empty())
+    if (!probeTarget.empty()) {
+        // A probe does not outlive the exporter that waits for it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() == 1)
+            return 1;
         return ProbeProcessMain(probeTarget, probeConnections, english, workDirectory);
+    }
 
     if (!ValidListenAddress(listen)) {
         std::cerr << "zephran-exporter: --listen needs ADDR:PORT with an IPv4 address, such as "

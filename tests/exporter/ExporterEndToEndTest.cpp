@@ -54,7 +54,7 @@ std::map<std::string, std::string> Samples(const std::string& text) {
 class TExporterProcess {
 public:
     TExporterProcess(const std::string& credentialsPath, const std::string& logPath,
-                     std::vector<std::string> extra = {}) {
+                     std::vector<std::string> extra = {}, const std::string& tmpdir = "") {
         std::vector<std::string> args = {kExporter, "--listen", "127.0.0.1:0", "--credentials",
                                          credentialsPath};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -63,6 +63,8 @@ public:
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (!tmpdir.empty())
+                ::setenv("TMPDIR", tmpdir.c_str(), 1);
             ::dup2(out[1], STDOUT_FILENO);
             const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(log, STDERR_FILENO);
@@ -86,12 +88,14 @@ public:
         if (line.rfind("listening on 127.0.0.1:", 0) == 0)
             port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
     }
-    ~TExporterProcess() {
+    ~TExporterProcess() { Stop(); }
+    void Stop() {
         if (pid_ <= 0)
             return;
         ::kill(pid_, SIGTERM);
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        pid_ = -1;
     }
     int Port() const { return port_; }
     int Pid() const { return pid_; }
@@ -335,8 +339,10 @@ TEST_F(ExporterEndToEnd, FailuresGiveUpZeroWithTheEnglishText) {
     TSilentServer silent;
     ASSERT_TRUE(refusing.Running() && failing.Running());
     const int dead = DeadPort();
+    const std::string tmp = folder_.Path() + "tmp";
+    std::filesystem::create_directory(tmp);
     TExporterProcess exporter(Credentials(Target(refusing.Port()) + "\twrong-password\n*\tadmin\n"),
-                              LogPath(), {"--english"});
+                              LogPath(), {"--english"}, tmp);
     ASSERT_GT(exporter.Port(), 0);
 
     const struct {
@@ -371,6 +377,14 @@ TEST_F(ExporterEndToEnd, FailuresGiveUpZeroWithTheEnglishText) {
     EXPECT_EQ(silent.Accepted(), 1u);
     EXPECT_TRUE(silent.AllClosedByPeer());
     EXPECT_TRUE(ChildrenOf(exporter.Pid()).empty());
+    // Each probe's work folder went with it, the killed one's too; the exporter's goes with it.
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp))
+        left.push_back(entry.path().filename());
+    ASSERT_EQ(left.size(), 1u) << ::testing::PrintToString(left);
+    EXPECT_EQ(left[0].rfind("zephran-exporter.", 0), 0u) << left[0];
+    exporter.Stop();
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
 TEST_F(ExporterEndToEnd, LogIsInFarsiUnlessEnglishIsAsked) {
