@@ -620,4 +620,24 @@ TEST_F(ExporterEndToEnd, MovingCountersGrowBetweenScrapes) {
     EXPECT_GE(value(moving.Port(), "non_queued_db"), 1843221);
 }
 
+TEST_F(ExporterEndToEnd, CounterGrowthOfTheFixtureIsChecked) {
+    const struct {
+        json Growth;
+        const char* Message;
+    } cases[] = {
+        {{{"non_queued_db_requests", -1}}, "status.growth_per_minute.non_queued_db_requests"},
+        {{{"non_db_requests", 100000001}}, "status.growth_per_minute.non_db_requests"},
+        {{{"queued_db_requests", "fast"}}, "status.growth_per_minute.queued_db_requests"},
+        {{{"clients", 5}}, "status.growth_per_minute.clients"},
+        {json::array(), "status.growth_per_minute"},
+    };
+    for (const auto& c : cases) {
+        json fixture = json::parse(FileText(kDemoFixture));
+        fixture["status"]["growth_per_minute"] = c.Growth;
+        const TCommandResult run = RunCommand(kServer, {"--fixture", Fixture(fixture)}, {}, 20);
+        EXPECT_EQ(run.ExitCode, 1) << c.Growth.dump();
+        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
+    }
+}
+
 } // namespace
