@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
@@ -141,13 +142,16 @@ double ScrapeTimeoutSeconds(const std::string& timeoutHeader, std::chrono::milli
 std::chrono::milliseconds ProbeBudget(const std::string& timeoutHeader,
                                       std::chrono::milliseconds fallback) {
     double seconds = ScrapeTimeoutSeconds(timeoutHeader, fallback);
-    // Room for starting the probe, building the answer and sending it: a tenth of the time,
-    // at most half a second.
-    seconds -= std::min(0.5, seconds / 10.0);
+    // Room for starting the probe, building the answer and sending it on a busy machine: a
+    // tenth of the time, at least a quarter of a second (but no more than a quarter of the
+    // time), at most half a second.
+    seconds -= std::min(0.5, std::max(seconds / 10.0, std::min(0.25, seconds / 4.0)));
     return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000.0)));
 }
 
 int TExporter::TImpl::Probe(mg_connection* conn) {
+    // The scrape's time runs from here.
+    const auto started = std::chrono::steady_clock::now();
     const mg_request_info* info = mg_get_request_info(conn);
     if (std::string(info->request_method) != "GET")
         return Reply(conn, 405, "Method Not Allowed", "Only GET is served here.\n");
@@ -174,9 +178,10 @@ int TExporter::TImpl::Probe(mg_connection* conn) {
     }
     const char* header = mg_get_header(conn, "X-Prometheus-Scrape-Timeout-Seconds");
 
-    const auto started = std::chrono::steady_clock::now();
     InFlight.Increment();
     TProbeResult result;
+    // The probe's process and folder, cleaned up once the answer is on its way.
+    TProbeRemains remains;
     const std::optional<std::string> password = Options.Credentials.PasswordFor(target);
     if (!password) {
         result.Error = result.LogError = "The credentials file has no password for this target.";
@@ -188,8 +193,11 @@ int TExporter::TImpl::Probe(mg_connection* conn) {
         launch.Password = *password;
         launch.CollectConnections = collectLength >= 0;
         launch.English = Options.English;
-        launch.Timeout = ProbeBudget(header ? header : "", Options.Timeout);
-        result = RunProbeProcess(launch);
+        const auto budget = ProbeBudget(header ? header : "", Options.Timeout);
+        char time[32];
+        std::snprintf(time, sizeof time, "%.2f", static_cast<double>(budget.count()) / 1000.0);
+        launch.TimeText = time;
+        result = RunProbeProcess(launch, started + budget, remains);
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

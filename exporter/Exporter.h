@@ -25,8 +25,8 @@ inline constexpr std::chrono::milliseconds kLongestProbe{600000};
 bool ValidListenAddress(const std::string& listen);
 
 // How long a probe may take for the scrape's time-out header (empty when none was sent): a
-// little less than the scrape's own time-out, so that the answer arrives before Prometheus
-// gives up on it.
+// little less than the scrape's own time-out (at most half a second less), so that the answer
+// arrives before Prometheus gives up on it.
 std::chrono::milliseconds ProbeBudget(const std::string& timeoutHeader,
                                       std::chrono::milliseconds fallback);
 // The scrape's time-out itself: the header's when it is valid, else the fallback, at most the

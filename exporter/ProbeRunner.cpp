@@ -52,37 +52,30 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
-// A folder of the probe's own for its spilled replies, removed when the probe has ended, even
-// when it was killed with files still open.
-class TProbeFolder {
-public:
-    explicit TProbeFolder(const std::string& workDirectory) {
-        std::string pattern = workDirectory + "probe.XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            return;
-        path_ = pattern + "/";
-        std::error_code ignored;
-        std::filesystem::create_directory(path_ + "TEMP", ignored);
+TProbeRemains::~TProbeRemains() {
+    if (Pid > 0) {
+        int status = 0;
+        while (::waitpid(Pid, &status, 0) < 0 && errno == EINTR) {
+        }
     }
-    ~TProbeFolder() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    TProbeFolder(const TProbeFolder&) = delete;
-    TProbeFolder& operator=(const TProbeFolder&) = delete;
-    const std::string& Path() const { return path_; }
+    // Removed only once the probe is gone, even when it was killed with files still open.
+    std::error_code ignored;
+    if (!Folder.empty())
+        std::filesystem::remove_all(Folder, ignored);
+}
 
-private:
-    std::string path_;
-};
-
-TProbeResult RunProbeProcess(const TProbeLaunch& launch) {
-    const auto deadline = std::chrono::steady_clock::now() + launch.Timeout;
-    const TProbeFolder folder(launch.WorkDirectory);
-    if (folder.Path().empty())
+TProbeResult RunProbeProcess(const TProbeLaunch& launch,
+                             std::chrono::steady_clock::time_point deadline,
+                             TProbeRemains& remains) {
+    // A folder of the probe's own for its spilled replies.
+    std::string folder = launch.WorkDirectory + "probe.XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr)
         return Failure(std::string("The probe's work folder could not be made: ") +
                        std::strerror(errno));
+    folder += "/";
+    remains.Folder = folder;
+    std::error_code ignored;
+    std::filesystem::create_directory(folder + "TEMP", ignored);
     int input[2] = {-1, -1}, output[2] = {-1, -1};
     // Close-on-exec, so that a probe started at the same time by another thread does not hold
     // this probe's pipes open.
@@ -107,7 +100,7 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
     std::vector<std::string> args = {launch.Program, "--probe-target", launch.Target,
-                                     "--work-directory", folder.Path()};
+                                     "--work-directory", folder};
     if (launch.CollectConnections)
         args.emplace_back("--probe-connections");
     if (launch.English)
@@ -124,6 +117,7 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch) {
     posix_spawnattr_destroy(&attributes);
     if (spawned != 0)
         return Failure(std::string("The probe could not be started: ") + std::strerror(spawned));
+    remains.Pid = pid;
     inRead.Close();
     outWrite.Close();
 
@@ -173,15 +167,11 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
     outRead.Close();
+    // Killed at once, its connection closed with it; waited for by `remains`, after the answer.
     if (timedOut || tooLarge)
         ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
     if (timedOut)
-        return Failure("The server did not answer within " +
-                       std::to_string(launch.Timeout.count() / 1000) + "." +
-                       std::to_string(launch.Timeout.count() % 1000 / 100) + " seconds.");
+        return Failure("The server did not answer within " + launch.TimeText + " seconds.");
     if (tooLarge)
         return Failure("The probe's answer was too large.");
     if (auto result = DecodeProbeResult(text))

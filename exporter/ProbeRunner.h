@@ -16,8 +16,25 @@ struct TProbeLaunch {
     std::string Password; // written to the probe's standard input, never on its command line
     bool CollectConnections = false;
     bool English = false;
-    std::chrono::milliseconds Timeout{10000};
+    std::string TimeText; // the probe's time, as its failure to answer in time names it
+};
+
+// What is left of a probe once its result is in: its process, ended or killed but not yet
+// waited for, and its work folder. Both go when this goes, so that the caller can answer the
+// scrape first and clean up after.
+class TProbeRemains {
+public:
+    TProbeRemains() = default;
+    ~TProbeRemains();
+    TProbeRemains(const TProbeRemains&) = delete;
+    TProbeRemains& operator=(const TProbeRemains&) = delete;
+
+    int Pid = -1;
+    std::string Folder;
 };
 
 // Always a result: one that did not arrive in time, or not whole, is a failure that says so.
-TProbeResult RunProbeProcess(const TProbeLaunch& launch);
+// `deadline`: when the probe's time is up.
+TProbeResult RunProbeProcess(const TProbeLaunch& launch,
+                             std::chrono::steady_clock::time_point deadline,
+                             TProbeRemains& remains);

@@ -86,8 +86,10 @@ TEST(ExporterOptions, ProbeBudgetFollowsTheScrapeTimeout) {
     } cases[] = {
         {"", milliseconds(9500)},     // --timeout 10, less half a second
         {"10", milliseconds(9500)},   // Prometheus's default
-        {"1", milliseconds(900)},     // a tenth kept back for short ones
+        {"1", milliseconds(750)},     // a quarter of a second kept back for short ones
         {"2.5", milliseconds(2250)},  //
+        {"5", milliseconds(4500)},    // a tenth
+        {"0.2", milliseconds(150)},   // a quarter of very short ones
         {"0", milliseconds(9500)},    // not a time-out: the option's
         {"-3", milliseconds(9500)},   //
         {"abc", milliseconds(9500)},  //
