@@ -608,6 +608,16 @@ TEST(ExporterStart, CredentialsOpenToOthersAreRefused) {
     const TCommandResult badListen =
         RunCommand(kExporter, {"--listen", "localhost:1", "--credentials", path}, {}, 20);
     EXPECT_EQ(badListen.ExitCode, 2);
+
+    // An address another exporter already holds.
+    ::chmod(path.c_str(), 0600);
+    TExporterProcess first(path, folder.Path() + "first.log");
+    ASSERT_GT(first.Port(), 0);
+    const TCommandResult taken =
+        RunCommand(kExporter, {"--listen", Target(first.Port()), "--credentials", path}, {}, 20);
+    EXPECT_EQ(taken.ExitCode, 1);
+    EXPECT_NE(taken.Err.find("Cannot listen on " + Target(first.Port())), std::string::npos)
+        << taken.Err;
 }
 
 TEST_F(ExporterEndToEnd, MovingCountersGrowBetweenScrapes) {
