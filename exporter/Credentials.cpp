@@ -89,6 +89,11 @@ bool TCredentials::Parse(const std::string& text, std::string& message) {
         }
         const std::string target = line.substr(0, tab);
         std::string password = line.substr(tab + 1);
+        if (password.size() > kLongestPassword) {
+            message = "has a password longer than " + std::to_string(kLongestPassword) +
+                      " bytes at line " + std::to_string(lineNumber) + ".";
+            return false;
+        }
         if (target == "*") {
             if (fallback) {
                 message = "has a second \"*\" line at line " + std::to_string(lineNumber) + ".";

@@ -10,6 +10,8 @@
 #include <string>
 
 inline constexpr std::size_t kCredentialsFileLimit = 1024 * 1024;
+// Far more than a login can carry; a longer line is a mistake, not a password.
+inline constexpr std::size_t kLongestPassword = 4096;
 
 class TCredentials {
 public:

@@ -111,8 +111,9 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch,
     argv.push_back(nullptr);
 
     pid_t pid = -1;
+    // The running program itself, even when its file was replaced by an upgrade meanwhile.
     const int spawned =
-        ::posix_spawn(&pid, launch.Program.c_str(), &actions, &attributes, argv.data(), environ);
+        ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawned != 0)
@@ -121,8 +122,9 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch,
     inRead.Close();
     outWrite.Close();
 
-    // The password goes over the pipe; it is far smaller than a pipe's buffer, so this does not
-    // wait on the probe. SIGPIPE is ignored in the exporter: a probe that died gives EPIPE.
+    // The password goes over the pipe; it is smaller than a pipe's buffer (the credentials
+    // file allows no longer one), so this does not wait on the probe. SIGPIPE is ignored in the
+    // exporter: a probe that died gives EPIPE.
     const std::string& password = launch.Password;
     std::size_t written = 0;
     while (written < password.size()) {

@@ -10,7 +10,7 @@
 #include <string>
 
 struct TProbeLaunch {
-    std::string Program;       // the exporter's own executable
+    std::string Program;       // the exporter's own executable, as the probe's argv[0]
     std::string WorkDirectory; // where each probe gets a folder for its spilled replies
     std::string Target;
     std::string Password; // written to the probe's standard input, never on its command line

@@ -42,6 +42,12 @@ TEST(ExporterCredentials, RefusesBadLinesWithoutQuotingThem) {
         {"*\ta\n*\tsecret-three\n", "has a second \"*\" line at line 2."},
         {"t\ta\nt\tsecret-four\n", "names the same target twice, again at line 2."},
     };
+    const std::string longest = "t\t" + std::string(kLongestPassword, 's') + "\n";
+    TCredentials fits;
+    std::string message;
+    EXPECT_TRUE(fits.Parse(longest, message)) << message;
+    EXPECT_FALSE(fits.Parse("u\tsecret-five" + longest.substr(2), message));
+    EXPECT_EQ(message, "has a password longer than 4096 bytes at line 1.");
     for (const auto& c : cases) {
         TCredentials credentials;
         std::string message;
