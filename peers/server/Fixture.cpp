@@ -259,7 +259,8 @@ StatusFields ParseStatus(const json& j, const std::string& w) {
     CheckKeys(j, w,
               {"non_queued_db_requests", "queued_db_requests", "non_db_requests",
                "version_mismatched_requests", "child_dbs_defined", "child_dbs_open",
-               "parent_dbs_defined", "parent_dbs_open", "client_count", "result_counts"});
+               "parent_dbs_defined", "parent_dbs_open", "client_count", "result_counts",
+               "growth_per_minute"});
     StatusFields s;
     s.non_queued_db_requests = OptNum<std::int32_t>(j, "non_queued_db_requests", w);
     s.queued_db_requests = OptNum<std::int32_t>(j, "queued_db_requests", w);
@@ -279,6 +280,22 @@ StatusFields ParseStatus(const json& j, const std::string& w) {
         for (std::size_t i = 0; i < 14; ++i)
             counts[i] = static_cast<std::uint16_t>(Integer(rc[i], Sub(rw, i), 0, 65535));
         s.result_counts = counts;
+    }
+    if (j.contains("growth_per_minute")) {
+        const std::string gw = Sub(w, "growth_per_minute");
+        const json& g = j.at("growth_per_minute");
+        CheckKeys(g, gw,
+                  {"non_queued_db_requests", "queued_db_requests", "non_db_requests",
+                   "version_mismatched_requests"});
+        constexpr std::uint32_t kFastest = 100000000;
+        std::array<std::uint32_t, 4> growth{};
+        const char* const names[4] = {"non_queued_db_requests", "queued_db_requests",
+                                      "non_db_requests", "version_mismatched_requests"};
+        for (std::size_t i = 0; i < 4; ++i)
+            if (g.contains(names[i]))
+                growth[i] = static_cast<std::uint32_t>(
+                    Integer(g.at(names[i]), Sub(gw, names[i]), 0, kFastest));
+        s.growth_per_minute = growth;
     }
     return s;
 }

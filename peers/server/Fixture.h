@@ -79,6 +79,9 @@ struct StatusFields {
     std::optional<std::uint16_t> child_dbs_defined, child_dbs_open, parent_dbs_defined,
         parent_dbs_open, client_count;
     std::optional<std::array<std::uint16_t, 14>> result_counts;
+    // How fast the four request counters grow while the server runs, per minute, in the order
+    // above; none: they stand still (unless the server is started with --moving-counters).
+    std::optional<std::array<std::uint32_t, 4>> growth_per_minute;
 };
 
 struct ErrorNumbers {

@@ -168,6 +168,12 @@ Service::Service(Fixture fixture)
     : fixture_(std::move(fixture)), next_connection_id_(fixture_.first_connection_id),
       server_error_uses_(fixture_.behaviour.server_errors.size(), 0) {}
 
+void Service::MoveCounters() {
+    std::lock_guard lock(mutex_);
+    if (!fixture_.status.growth_per_minute)
+        fixture_.status.growth_per_minute = std::array<std::uint32_t, 4>{2400, 180, 480, 2};
+}
+
 std::uint32_t Service::NewConnectionId() {
     std::lock_guard lock(mutex_);
     return next_connection_id_++;
@@ -486,12 +492,24 @@ Reply Service::Status() const {
         for (const LocalResult& r : c.results)
             if (r.kind < 14)
                 ++counts[r.kind];
+    std::array<std::int32_t, 4> requests = {
+        s.non_queued_db_requests.value_or(0), s.queued_db_requests.value_or(0),
+        s.non_db_requests.value_or(0), s.version_mismatched_requests.value_or(0)};
+    if (s.growth_per_minute) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started_)
+                            .count();
+        for (std::size_t i = 0; i < 4; ++i) {
+            // The server's counters are 32 bits and wrap, as a long-running server's do.
+            const auto grown = static_cast<std::uint64_t>(ms) * (*s.growth_per_minute)[i] / 60000;
+            requests[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(
+                static_cast<std::uint64_t>(static_cast<std::uint32_t>(requests[i])) + grown));
+        }
+    }
     std::string data;
     ByteWriter w(data);
-    w.I32(s.non_queued_db_requests.value_or(0));
-    w.I32(s.queued_db_requests.value_or(0));
-    w.I32(s.non_db_requests.value_or(0));
-    w.I32(s.version_mismatched_requests.value_or(0));
+    for (const std::int32_t n : requests)
+        w.I32(n);
     w.U16(s.child_dbs_defined.value_or(child_defined));
     w.U16(s.child_dbs_open.value_or(child_open));
     w.U16(s.parent_dbs_defined.value_or(parent_defined));

@@ -6,6 +6,8 @@
 #include "Fixture.h"
 #include "Wire.h"
 
+#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -49,6 +51,10 @@ class Service {
 public:
     explicit Service(Fixture fixture);
 
+    // Makes the request counters grow at a steady pace from the server's start, for fixtures
+    // that do not set their own growth.
+    void MoveCounters();
+
     std::uint32_t NewConnectionId();
     std::uint8_t ServerTag() const { return fixture_.server_tag; }
 
@@ -79,6 +85,7 @@ private:
 
     mutable std::mutex mutex_;
     Fixture fixture_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::uint32_t next_connection_id_;
     bool list_change_done_ = false;
     std::vector<std::uint32_t> server_error_uses_;

@@ -112,6 +112,10 @@ int main(int argc, char** argv) {
                    "or its reply, before it is closed; 0 never closes one")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 86400.0));
+    bool moving_counters = false;
+    app.add_flag("--moving-counters", moving_counters,
+                 "let the request counters grow while the server runs, at the fixture's "
+                 "status.growth_per_minute or, without it, 2400, 180, 480 and 2 a minute");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -155,6 +159,8 @@ int main(int argc, char** argv) {
     SessionLimits limits;
     limits.idle_timeout = std::chrono::milliseconds(std::llround(idle_timeout_s * 1000));
     Service service(std::move(fixture));
+    if (moving_counters)
+        service.MoveCounters();
     std::list<std::unique_ptr<Client>> clients;
 
     // Client threads leave the stop signals to this thread.

@@ -1,0 +1,175 @@
+// How long a probe through zephran-exporter takes against zephran-admin status on the same
+// reference server, and how a fleet of 20 targets with 5 silent ones is served. Prints figures;
+// never fails on time.
+
+#include "BenchServer.h"
+
+#include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct TExporter {
+    pid_t Pid = -1;
+    int Port = 0;
+    explicit TExporter(const std::string& credentials) {
+        int out[2];
+        if (::pipe(out) != 0)
+            return;
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            // The silent servers' failures would be logged amid the figures.
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDERR_FILENO);
+            const std::string program = BenchBinDir() + "zephran-exporter";
+            ::execl(program.c_str(), program.c_str(), "--listen", "127.0.0.1:0", "--credentials",
+                    credentials.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string line;
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n')
+            line.push_back(c);
+        ::close(out[0]);
+        const auto colon = line.rfind(':');
+        if (colon != std::string::npos)
+            Port = std::atoi(line.c_str() + colon + 1);
+    }
+    ~TExporter() {
+        if (Pid > 0) {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+    TExporter(const TExporter&) = delete;
+    TExporter& operator=(const TExporter&) = delete;
+};
+
+// zephran-admin status against the server, to its end; the password from the environment.
+Clock::duration AdminStatus(int port) {
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::setenv("ZEPHRAN_PASSWORD", "admin", 1);
+        const std::string program = BenchBinDir() + "zephran-admin";
+        const std::string target = "127.0.0.1:" + std::to_string(port);
+        ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), "status",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::waitpid(pid, nullptr, 0);
+    return Clock::now() - start;
+}
+
+std::string Probe(int exporterPort, int serverPort, const char* timeout = "10") {
+    httplib::Client client("127.0.0.1", exporterPort);
+    client.set_read_timeout(60, 0);
+    const auto result = client.Get("/probe?target=127.0.0.1:" + std::to_string(serverPort),
+                                   {{"X-Prometheus-Scrape-Timeout-Seconds", timeout}});
+    return result ? result->body : std::string();
+}
+
+double SampleValue(const std::string& text, const std::string& name) {
+    const auto at = text.find("\n" + name + " ");
+    return at == std::string::npos ? -1 : std::atof(text.c_str() + at + name.size() + 2);
+}
+
+} // namespace
+
+int main() {
+    const std::string fixture = std::string(ZEPHRAN_SOURCE_DIR) + "/peers/fixtures/demo.json";
+    TBenchServer server(fixture);
+    char folder[] = "/tmp/zephran-exporter-bench.XXXXXX";
+    if (server.Port == 0 || ::mkdtemp(folder) == nullptr) {
+        std::fprintf(stderr, "exporter_bench: the reference server did not start\n");
+        return 1;
+    }
+    const std::string credentials = std::string(folder) + "/credentials";
+    std::ofstream(credentials) << "*\tadmin\n";
+    ::chmod(credentials.c_str(), 0600);
+    TExporter exporter(credentials);
+    if (exporter.Port == 0) {
+        std::fprintf(stderr, "exporter_bench: zephran-exporter did not start\n");
+        return 1;
+    }
+
+    constexpr int kRuns = 30;
+    std::vector<double> admin, probe, inside;
+    for (int i = 0; i < kRuns; ++i) {
+        admin.push_back(Ms(AdminStatus(server.Port)));
+        const auto start = Clock::now();
+        const std::string text = Probe(exporter.Port, server.Port);
+        probe.push_back(Ms(Clock::now() - start));
+        inside.push_back(SampleValue(text, "zephran_probe_duration_seconds") * 1000);
+    }
+    std::printf("zephran-admin status, whole run:          median %7.1f ms\n", Median(admin));
+    std::printf("probe through zephran-exporter, scrape:   median %7.1f ms (%.2f x the command)\n",
+                Median(probe), Median(probe) / Median(admin));
+    std::printf("  of which the probe itself:              median %7.1f ms\n", Median(inside));
+
+    // 20 targets at once, 5 of them listening but never answering, with a 2-second scrape
+    // time-out: the time until the 15 live answers are in, and until the silent ones give up.
+    std::vector<int> silent;
+    for (int i = 0; i < 5; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(fd, 16);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        silent.push_back(fd);
+        silent.push_back(ntohs(addr.sin_port));
+    }
+    std::vector<double> live(15), dead(5);
+    const auto start = Clock::now();
+    std::vector<std::thread> scrapes;
+    for (int i = 0; i < 20; ++i)
+        scrapes.emplace_back([&, i] {
+            const bool isLive = i < 15;
+            Probe(exporter.Port,
+                  isLive ? server.Port : silent[static_cast<std::size_t>((i - 15) * 2 + 1)], "2");
+            (isLive ? live[static_cast<std::size_t>(i)] : dead[static_cast<std::size_t>(i - 15)]) =
+                Ms(Clock::now() - start);
+        });
+    for (std::thread& t : scrapes)
+        t.join();
+    std::printf("20 targets at once, 5 silent (time-out 2 s): 15 live answers in %.0f ms "
+                "(slowest), silent ones in %.0f ms\n",
+                *std::max_element(live.begin(), live.end()),
+                *std::max_element(dead.begin(), dead.end()));
+    for (std::size_t i = 0; i < silent.size(); i += 2)
+        ::close(silent[i]);
+    std::remove(credentials.c_str());
+    ::rmdir(folder);
+    return 0;
+}
