@@ -130,7 +130,7 @@ void Fail(TProbeResult& result, const std::vector<std::string>& messages,
 void CountConnections(TProbeResult& result, TRecordingPresenter& presenter) {
     TProbeConnections connections;
     TListReply local;
-    if (FetchLocalConnList(1, local) != kExchangeDone)
+    if (FetchLocalConnList(1, local) != TExchangeResult::Done)
         return;
     const bool walked = ForEachLocalConn(local.Data.get(), local.Count, [&](TLocConnInfo& c) {
         ++connections.Local;
@@ -140,7 +140,7 @@ void CountConnections(TProbeResult& result, TRecordingPresenter& presenter) {
     if (!walked)
         return;
     TListReply web;
-    if (FetchWebConnList(1, web) != kExchangeDone)
+    if (FetchWebConnList(1, web) != TExchangeResult::Done)
         return;
     connections.Web = web.Count;
     if (presenter.Messages.empty())
@@ -176,7 +176,7 @@ TProbeResult RunProbe(const TProbeRequest& request) {
              request.English);
     } else {
         TServerStatusBlock block;
-        if (GetServerStatus(1, block) == kExchangeDone) {
+        if (GetServerStatus(1, block) == TExchangeResult::Done) {
             const TServerEntry& server = RequestDispatcher->Server(1);
             result.ServerName = OneLine(DecodeWin1256(server.ServerName), 200);
             result.CentreName = OneLine(DecodeWin1256(server.CenterName), 200);
