@@ -21,7 +21,7 @@ class TGridProxy;
 struct TDBResultRow {
     QString Kind;
     QString UserName;
-    QString Desc;                 // always empty
+    QString Desc;                // always empty
     std::uint8_t KindNumber = 0; // as the server sent it, for export
 };
 

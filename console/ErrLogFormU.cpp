@@ -4,19 +4,19 @@
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QFontDatabase>
-#include <QKeyEvent>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QScrollBar>
-#include <QAction>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QStringMatcher>
 #include <QTextLayout>
 #include <QToolButton>
@@ -199,8 +199,7 @@ void TLogView::paintEvent(QPaintEvent*) {
         for (; match != matches_.end() && *match < to; ++match) {
             const qsizetype start = std::max(*match, from);
             const qsizetype end = std::min(*match + findLength, to);
-            const bool current =
-                currentMatch_ >= 0 && match - matches_.begin() == currentMatch_;
+            const bool current = currentMatch_ >= 0 && match - matches_.begin() == currentMatch_;
             ranges.push_back({static_cast<int>(start - from), static_cast<int>(end - start),
                               current ? currentFormat : matchFormat});
         }
@@ -215,9 +214,8 @@ void TLogView::paintEvent(QPaintEvent*) {
                 QTextLayout probe(Line(line));
                 LayOut(probe, font());
                 const int endX = x + static_cast<int>(probe.lineAt(0).naturalTextWidth());
-                painter.fillRect(QRect(endX, i * height, fontMetrics().horizontalAdvance(
-                                                             QLatin1Char(' ')),
-                                       height),
+                painter.fillRect(QRect(endX, i * height,
+                                       fontMetrics().horizontalAdvance(QLatin1Char(' ')), height),
                                  pal.brush(QPalette::Highlight));
             }
         }
@@ -262,8 +260,8 @@ void TLogView::ShowCursor() {
         bar->setValue(line - bar->pageStep() + 1);
     QTextLayout layout(Line(line));
     LayOut(layout, font());
-    const int caretX = static_cast<int>(
-        layout.lineAt(0).cursorToX(static_cast<int>(cursor_ - LineStart(line))));
+    const int caretX =
+        static_cast<int>(layout.lineAt(0).cursorToX(static_cast<int>(cursor_ - LineStart(line))));
     const int margin = fontMetrics().horizontalAdvance(QLatin1Char(' '));
     QScrollBar* across = horizontalScrollBar();
     if (caretX + margin - across->value() < 0)
@@ -292,8 +290,7 @@ void TLogView::keyPressEvent(QKeyEvent* event) {
     }
     const bool extend = (event->modifiers() & Qt::ShiftModifier) != 0;
     const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
-    const qsizetype at =
-        cursor_ >= 0 ? cursor_ : LineStart(std::min(TopLine(), LineCount() - 1));
+    const qsizetype at = cursor_ >= 0 ? cursor_ : LineStart(std::min(TopLine(), LineCount() - 1));
     const int line = LineOf(at);
     const qsizetype column = at - LineStart(line);
     const auto toLine = [&](int target) {
@@ -447,7 +444,7 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
     FindBar->hide();
 
     const auto makeAction = [this](const char* name, const char* text,
-                                  QKeySequence::StandardKey key) {
+                                   QKeySequence::StandardKey key) {
         auto* action = new QAction(QString::fromLatin1(text), this);
         action->setObjectName(QString::fromLatin1(name));
         action->setShortcut(key);

@@ -251,8 +251,8 @@ QByteArray GridJsonText(const QTableView* grid) {
 }
 
 bool ExportGrid(const QTableView* grid, const QString& path) {
-    const bool json = QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) ==
-                      0;
+    const bool json =
+        QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
     const QByteArray bytes = json ? GridJsonText(grid) : GridCsv(grid);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
@@ -284,8 +284,7 @@ void MakeGridTools(QTableView* grid, TGridJson json) {
         if (grid->selectionMode() != QAbstractItemView::NoSelection)
             grid->selectAll();
     });
-    QAction* exportAct =
-        AddGridAction(grid, "ExportAct", "&Export...", QKeySequence::UnknownKey);
+    QAction* exportAct = AddGridAction(grid, "ExportAct", "&Export...", QKeySequence::UnknownKey);
     QObject::connect(exportAct, &QAction::triggered, grid, [grid] { ExportAs(grid); });
 }
 
@@ -361,11 +360,9 @@ QWidget* MakeGridFilter(QWidget* window, QTableView* grid) {
         QObject::connect(proxy, &QAbstractItemModel::rowsRemoved, count, updateCount);
         QObject::connect(proxy->sourceModel(), &QAbstractItemModel::rowsRemoved, count,
                          updateCount);
-        QObject::connect(proxy->sourceModel(), &QAbstractItemModel::modelReset, count,
-                         updateCount);
+        QObject::connect(proxy->sourceModel(), &QAbstractItemModel::modelReset, count, updateCount);
     }
     updateCount();
-    QWidget::setTabOrder(edit, grid);
     return row;
 }
 
@@ -389,11 +386,13 @@ void SetStandardShortcut(QAction* action, QKeySequence::StandardKey key) {
 
 namespace {
 
-std::string LayoutName(const QWidget* window, const char* what, int index = 0) {
-    std::string name = window->objectName().toStdString();
-    if (index > 0)
-        name += std::to_string(index + 1);
-    return name + "/" + what;
+// "LocConnForm/ColumnWidths" for a window's first grid, "LocConnForm/ResultGridColumnWidths"
+// for the others.
+std::string LayoutName(const QWidget* window, const char* what, const QWidget* grid = nullptr) {
+    std::string name = window->objectName().toStdString() + "/";
+    if (grid != nullptr)
+        name += grid->objectName().toStdString();
+    return name + what;
 }
 
 std::vector<int> ReadNumbers(const std::string& name) {
@@ -458,20 +457,20 @@ private:
     void Restore() {
         for (std::size_t i = 0; i < grids_.size(); ++i) {
             QTableView* grid = grids_[i];
-            const int index = static_cast<int>(i);
+            const QWidget* named = i == 0 ? nullptr : grid;
             QHeaderView* header = grid->horizontalHeader();
-            const std::vector<int> widths = ReadNumbers(LayoutName(window_, "ColumnWidths", index));
+            const std::vector<int> widths = ReadNumbers(LayoutName(window_, "ColumnWidths", named));
             if (static_cast<int>(widths.size()) == header->count())
                 for (int column = 0; column < header->count(); ++column)
                     if (widths[static_cast<std::size_t>(column)] > 0 &&
                         header->sectionResizeMode(column) == QHeaderView::Interactive &&
                         !(header->stretchLastSection() && column == header->count() - 1))
                         header->resizeSection(column, widths[static_cast<std::size_t>(column)]);
-            const std::vector<int> sort = ReadNumbers(LayoutName(window_, "Sort", index));
+            const std::vector<int> sort = ReadNumbers(LayoutName(window_, "Sort", named));
             if (sort.size() == 2 && sort[0] >= 0 && sort[0] < header->count() &&
                 grid->isSortingEnabled())
-                grid->sortByColumn(sort[0], sort[1] != 0 ? Qt::DescendingOrder
-                                                         : Qt::AscendingOrder);
+                grid->sortByColumn(sort[0],
+                                   sort[1] != 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
         }
         if (splitter_ != nullptr) {
             const std::vector<int> sizes = ReadNumbers(LayoutName(window_, "Splitter"));
@@ -499,14 +498,14 @@ private:
             QTableView* grid = grids_[i];
             if (grid == nullptr)
                 continue;
-            const int index = static_cast<int>(i);
+            const QWidget* named = i == 0 ? nullptr : grid;
             QHeaderView* header = grid->horizontalHeader();
             std::vector<int> widths;
             for (int column = 0; column < header->count(); ++column)
                 widths.push_back(header->sectionSize(column));
-            WriteNumbers(LayoutName(window_, "ColumnWidths", index), widths);
+            WriteNumbers(LayoutName(window_, "ColumnWidths", named), widths);
             if (grid->isSortingEnabled())
-                WriteNumbers(LayoutName(window_, "Sort", index),
+                WriteNumbers(LayoutName(window_, "Sort", named),
                              {header->sortIndicatorSection(),
                               header->sortIndicatorOrder() == Qt::DescendingOrder ? 1 : 0});
         }
@@ -515,9 +514,10 @@ private:
             WriteNumbers(LayoutName(window_, "Splitter"),
                          std::vector<int>(sizes.begin(), sizes.end()));
         }
-        const QRect place = window_->isVisible() ? window_->frameGeometry() : window_->geometry();
-        const QRect normal = window_->normalGeometry().isValid() ? window_->normalGeometry()
-                                                                 : window_->geometry();
+        // The place of the frame, as move() takes it.
+        const QPoint place = window_->pos();
+        const QRect normal =
+            window_->normalGeometry().isValid() ? window_->normalGeometry() : window_->geometry();
         WriteNumbers(LayoutName(window_, "Geometry"),
                      {place.x(), place.y(), normal.width(), normal.height()});
     }
@@ -599,8 +599,8 @@ TJsonText& TJsonText::String(const QString& value) {
             break;
         default:
             if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
-                escaped += QStringLiteral("\\u%1").arg(static_cast<unsigned>(u), 4, 16,
-                                                        QLatin1Char('0'));
+                escaped +=
+                    QStringLiteral("\\u%1").arg(static_cast<unsigned>(u), 4, 16, QLatin1Char('0'));
             else
                 escaped += c;
         }

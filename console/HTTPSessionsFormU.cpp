@@ -192,11 +192,10 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
 
     resize(px(696), px(480));
 
-    connect(GenGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this] {
-                list_.Current = CurrentRow();
-                ShowCurrent();
-            });
+    connect(GenGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        list_.Current = CurrentRow();
+        ShowCurrent();
+    });
     KeepLayout(this, {GenGrid, DBResourceListGrid}, Splitter1);
 }
 

@@ -3,8 +3,8 @@
 #include "MessageDialogs.h"
 #include "Win1256.h"
 
-#include <QAction>
 #include <QAbstractProxyModel>
+#include <QAction>
 #include <QApplication>
 #include <QFormLayout>
 #include <QGuiApplication>
