@@ -482,6 +482,15 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
         UpdateMatchCount();
     });
     connect(FindEdit, &QLineEdit::returnPressed, FindNextAct, &QAction::trigger);
+    // Esc in the find bar closes it and goes back to the log; elsewhere it closes the window.
+    auto* closeFind = new QAction(FindBar);
+    closeFind->setShortcut(Qt::Key_Escape);
+    closeFind->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    FindBar->addAction(closeFind);
+    connect(closeFind, &QAction::triggered, this, [this] {
+        FindBar->hide();
+        LogMemo->setFocus(Qt::ShortcutFocusReason);
+    });
     connect(FindNextAct, &QAction::triggered, this, [this] {
         LogMemo->FindNext();
         UpdateMatchCount();

@@ -101,6 +101,12 @@ TEST_F(LogViewTest, FindFromTheKeysShowsTheCountAndTheMatchInView) {
 
     view.FindEdit->setText(QStringLiteral("nowhere"));
     EXPECT_EQ(view.MatchCountLbl->text().toStdString(), "No matches");
+
+    // Esc closes the find bar, not the window; the log has the focus again.
+    QTest::keyClick(view.FindEdit, Qt::Key_Escape);
+    EXPECT_FALSE(view.FindBar->isVisible());
+    EXPECT_TRUE(view.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), view.LogMemo);
     view.hide();
 }
 
