@@ -1,5 +1,6 @@
 #include "ErrLogFormU.h"
 
+#include "GridTools.h"
 #include "MessageDialogs.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
@@ -513,6 +514,7 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
     layout->addWidget(LogMemo, 1);
     layout->addWidget(FindBar);
     UpdateMatchCount();
+    KeepLayout(this, {});
 }
 
 void TErrorLogForm::UpdateMatchCount() {

@@ -144,6 +144,9 @@ TEST_F(GridToolsTest, TheFilterKeepsMatchingRowsCountsThemAndTheDetailsFollow) {
     TLocConnForm& view = *form_->LocConnForm;
     Activate(view);
     ASSERT_TRUE(view.RefreshView());
+    // Until a header is clicked the rows stand in the server's order.
+    EXPECT_EQ(Shown(view.ConnGrid), (Texts{"ALI", "سارا", "REZA"}));
+    EXPECT_EQ(view.ConnGrid->horizontalHeader()->sortIndicatorSection(), -1);
     QLineEdit* filter = GridFilterEdit(view.ConnGrid);
     QLabel* count = GridCountLabel(view.ConnGrid);
     ASSERT_NE(filter, nullptr);
