@@ -7,6 +7,7 @@
 #include "ConfigStore.h"
 #include "DBFormU.h"
 #include "ErrLogFormU.h"
+#include "GridTools.h"
 #include "HTTPSessionsFormU.h"
 #include "HttpLoginDlgU.h"
 #include "LocConnFormU.h"
@@ -157,6 +158,14 @@ int main(int argc, char* argv[]) {
 
         form.LocConnForm->RefreshView();
         Save(*form.LocConnForm, "local-connections");
+        // Filtered to the catalogue desks and sorted by name, with the count of what is shown.
+        Save(*form.LocConnForm, "local-connections-filtered", [&form] {
+            TLocConnForm& view = *form.LocConnForm;
+            view.ConnGrid->sortByColumn(0, Qt::AscendingOrder);
+            GridFilterEdit(view.ConnGrid)->setText(QStringLiteral("catalog"));
+            view.SetCurrentRow(0);
+        });
+        GridFilterEdit(form.LocConnForm->ConnGrid)->clear();
         form.WebConnForm->RefreshView();
         Save(*form.WebConnForm, "web-connections");
         form.DBListForm->RefreshView();
@@ -167,6 +176,13 @@ int main(int argc, char* argv[]) {
              [&form] { form.ServerStatusForm->resize(form.ServerStatusForm->sizeHint()); });
         form.ErrorLogForm->RefreshView();
         Save(*form.ErrorLogForm, "error-log");
+        // A find with every match marked and the current one selected.
+        Save(*form.ErrorLogForm, "error-log-find", [&form] {
+            TErrorLogForm& view = *form.ErrorLogForm;
+            view.FindAct->trigger();
+            view.FindEdit->setText(QStringLiteral("not opened"));
+            view.FindNextAct->trigger();
+        });
 
         // A server error box as the console shows it, in Farsi.
         std::unique_ptr<QMessageBox> box = TQtMessagePresenter::BuildBox(

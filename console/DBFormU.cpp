@@ -1,5 +1,6 @@
 #include "DBFormU.h"
 
+#include "GridTools.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -37,6 +38,35 @@ constexpr TGridColumn<TDBResultRow> kResultColumns[] = {
     {.Header = "Description", .Display = GridField<&TDBResultRow::Desc>},
 };
 
+void WriteResultJson(TJsonText& out, const TDBResultRow& r) {
+    out.BeginObject();
+    out.Key("kind").Number(r.KindNumber);
+    out.Key("kind_text").String(r.Kind);
+    out.Key("user_name").String(r.UserName);
+    out.EndObject();
+}
+
+void WriteDatabaseJson(TJsonText& out, const TDBRow& r) {
+    out.BeginObject();
+    out.Key("id").Number(r.Id);
+    out.Key("name").String(r.Name);
+    out.Key("path").String(r.Path);
+    out.Key("status").String(r.Status);
+    out.Key("is_parent").Bool(r.IsParent);
+    out.Key("child_count").Number(r.ChildCount);
+    out.Key("childhood").String(r.ChildHoodStr);
+    out.Key("child_ids").BeginArray();
+    for (std::uint16_t id : r.ChildIds)
+        out.Number(id);
+    out.EndArray();
+    out.Key("child_list").String(r.ChildListStr);
+    out.Key("res_count").Number(r.ResCount);
+    out.Key("results").BeginArray();
+    for (const TDBResultRow& result : r.ResList)
+        WriteResultJson(out, result);
+    out.EndArray().EndObject();
+}
+
 struct TResultColumn {
     enum : int {
         Kind = GridColumn(kResultColumns, "Kind"),
@@ -54,12 +84,19 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* bar = MakeIconToolBar(this);
     RefreshAct =
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
+    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
 
     Databases = new TDBModel(kDBColumns, this);
     Results = new TDBResultModel(kResultColumns, this);
+    DBProxy = new TGridProxy(Databases, this);
+    ResultProxy = new TGridProxy(Results, this);
 
-    DBGrid = MakeGrid("DBGrid", Databases);
+    DBGrid = MakeGrid("DBGrid", DBProxy);
+    MakeGridTools(DBGrid, {"databases", [this](TJsonText& out, int row) {
+                               if (const TDBRow* r = Databases->RowAt(row))
+                                   WriteDatabaseJson(out, *r);
+                           }});
     DBGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid->horizontalHeader()->setSectionResizeMode(TDBColumn::Name, QHeaderView::Stretch);
     DBGrid->setColumnWidth(TDBColumn::Id, 40);
@@ -82,7 +119,11 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     bold.setBold(true);
     heading->setFont(bold);
 
-    ResultGrid = MakeGrid("ResultGrid", Results);
+    ResultGrid = MakeGrid("ResultGrid", ResultProxy);
+    MakeGridTools(ResultGrid, {"results", [this](TJsonText& out, int row) {
+                                   if (const TDBResultRow* r = Results->RowAt(row))
+                                       WriteResultJson(out, *r);
+                               }});
     ResultGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ResultGrid->horizontalHeader()->setStretchLastSection(true);
     ResultGrid->setColumnWidth(TResultColumn::Kind, 170);
@@ -102,18 +143,25 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     rightSplitter->addWidget(results);
     rightSplitter->setSizes({230, 250});
 
-    auto* splitter = new QSplitter(Qt::Horizontal);
-    splitter->addWidget(DBGrid);
-    splitter->addWidget(rightSplitter);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({330, 490});
+    auto* left = new QWidget;
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(MakeGridFilter(this, DBGrid));
+    leftLayout->addWidget(DBGrid, 1);
+
+    Splitter = new QSplitter(Qt::Horizontal);
+    Splitter->addWidget(left);
+    Splitter->addWidget(rightSplitter);
+    Splitter->setStretchFactor(1, 1);
+    Splitter->setSizes({330, 490});
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(Splitter, 1);
 
     connect(DBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });
+    KeepLayout(this, {DBGrid, ResultGrid}, Splitter);
 }
 
 int TDBListForm::CurrentRow() const {
@@ -165,10 +213,12 @@ bool TDBListForm::RefreshView() {
         row.ChildCount = d.ChildCount;
         row.ChildHoodStr = Utf8Text(ChildhoodText(d.IsParent, d.ChildCount));
         row.ChildListStr = ServerText(ChildListText(1, d.ChildIds));
+        row.ChildIds = d.ChildIds;
         row.ResCount = d.ResCount;
         row.ResList.reserve(d.Results.size());
         for (const TDBResult& r : d.Results)
-            row.ResList.push_back({Utf8Text(ResultKindName(r.Kind)), ServerText(r.UserName), {}});
+            row.ResList.push_back(
+                {Utf8Text(ResultKindName(r.Kind)), ServerText(r.UserName), {}, r.Kind});
         rows.push_back(std::move(row));
     }
     ReleaseDBList(list);

@@ -14,12 +14,15 @@
 class QAction;
 class QLineEdit;
 class QPlainTextEdit;
+class QSplitter;
 class QTableView;
+class TGridProxy;
 
 struct TDBResultRow {
     QString Kind;
     QString UserName;
-    QString Desc; // always empty
+    QString Desc;                // always empty
+    std::uint8_t KindNumber = 0; // as the server sent it, for export
 };
 
 struct TDBRow {
@@ -31,6 +34,7 @@ struct TDBRow {
     std::uint16_t ChildCount = 0;
     QString ChildHoodStr;
     QString ChildListStr; // lines separated by CR LF
+    std::vector<std::uint16_t> ChildIds;
     std::uint16_t ResCount = 0;
     std::vector<TDBResultRow> ResList;
 };
@@ -48,11 +52,16 @@ public:
     bool RefreshView();
     void RefreshActExecute() { RefreshView(); }
 
+    // The current database's row in Databases, or -1.
     int CurrentRow() const;
+    // Makes the database shown at `row` (as sorted and filtered) current.
     void SetCurrentRow(int row);
 
     TDBModel* Databases;
     TDBResultModel* Results;
+    TGridProxy* DBProxy;
+    TGridProxy* ResultProxy;
+    QSplitter* Splitter;
     QTableView* DBGrid;
     QTableView* ResultGrid;
     QAction* RefreshAct;

@@ -1,5 +1,6 @@
 #include "HTTPSessionsFormU.h"
 
+#include "GridTools.h"
 #include "ViewSupport.h"
 
 #include <QAction>
@@ -42,6 +43,35 @@ constexpr TGridColumn<TDBResourceRow> kResourceColumns[] = {
      .Width = 77},
 };
 
+void WriteResourceJson(TJsonText& out, const TDBResourceRow& r) {
+    out.BeginObject();
+    out.Key("db_id").Number(r.DBId);
+    out.Key("db_name").Utf8(r.DBName);
+    out.Key("app_file_id").Number(r.AppFileId);
+    out.Key("app_file_handle").Number(r.AppFileHandle);
+    out.Key("edit_file_id").Number(r.EditFileId);
+    out.Key("edit_file_handle").Number(r.EditFileHandle);
+    out.EndObject();
+}
+
+void WriteSessionJson(TJsonText& out, const THTTPSessionRow& r) {
+    out.BeginObject();
+    out.Key("session_id").Number(r.SessionId);
+    out.Key("server_idx").Number(r.ServerIdx);
+    out.Key("server_name").Utf8(r.ServerName);
+    out.Key("center_name").Utf8(r.ECenterName);
+    out.Key("user_id").Number(r.UserId);
+    out.Key("user_name").Utf8(r.UserName);
+    out.Key("kind").Number(r.KindNumber);
+    out.Key("kind_text").Utf8(r.Kind);
+    out.Key("last_access").Real(r.LastAccessTime);
+    out.Key("last_access_text").Utf8(LastAccessTimeText(r.LastAccessTime));
+    out.Key("resources").BeginArray();
+    for (const TDBResourceRow& resource : r.DBResourceList)
+        WriteResourceJson(out, resource);
+    out.EndArray().EndObject();
+}
+
 struct TSessionColumn {
     enum : int { UserName = GridColumn(kSessionColumns, "User Name") };
 };
@@ -72,13 +102,21 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
                                   QStyle::SP_TrashIcon);
     SessionListBar->widgetForAction(RefreshAct)->setObjectName(QStringLiteral("RefreshBtn"));
     SessionListBar->widgetForAction(DelSessionAct)->setObjectName(QStringLiteral("DelBtn"));
+    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
+    SetStandardShortcut(DelSessionAct, QKeySequence::Delete);
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DelSessionAct, &QAction::triggered, this, [this] { DelSessionActExecute(); });
 
     Sessions = new TSessionModel(kSessionColumns, this);
     Resources = new TDBResourceModel(kResourceColumns, this);
+    SessionProxy = new TGridProxy(Sessions, this);
+    ResourceProxy = new TGridProxy(Resources, this);
 
-    GenGrid = MakeGrid("GenGrid", Sessions);
+    GenGrid = MakeGrid("GenGrid", SessionProxy);
+    MakeGridTools(GenGrid, {"sessions", [this](TJsonText& out, int row) {
+                                if (const THTTPSessionRow* r = Sessions->RowAt(row))
+                                    WriteSessionJson(out, *r);
+                            }});
     GenGrid->horizontalHeader()->setHighlightSections(false);
     GenGrid->setColumnWidth(TSessionColumn::UserName, px(188));
     // "SERVER/user" stays on one line: no break at the "/", the middle elided so that both the
@@ -108,7 +146,11 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
     bold.setBold(true);
     heading->setFont(bold);
 
-    DBResourceListGrid = MakeGrid("DBResourceListGrid", Resources);
+    DBResourceListGrid = MakeGrid("DBResourceListGrid", ResourceProxy);
+    MakeGridTools(DBResourceListGrid, {"resources", [this](TJsonText& out, int row) {
+                                           if (const TDBResourceRow* r = Resources->RowAt(row))
+                                               WriteResourceJson(out, *r);
+                                       }});
     DBResourceListGrid->horizontalHeader()->setHighlightSections(false);
     DBResourceListGrid->setSelectionMode(QAbstractItemView::NoSelection);
     DBResourceListGrid->setFocusPolicy(Qt::NoFocus);
@@ -130,7 +172,13 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
     Splitter1->setHandleWidth(px(5));
     Splitter1->setChildrenCollapsible(false);
-    Splitter1->addWidget(GenGrid);
+    auto* left = new QWidget;
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->setSpacing(px(2));
+    leftLayout->addWidget(MakeGridFilter(this, GenGrid));
+    leftLayout->addWidget(GenGrid, 1);
+    Splitter1->addWidget(left);
     Splitter1->addWidget(right);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
@@ -144,11 +192,11 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
 
     resize(px(696), px(480));
 
-    connect(GenGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                list_.Current = current.isValid() ? current.row() : -1;
-                ShowCurrent();
-            });
+    connect(GenGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        list_.Current = CurrentRow();
+        ShowCurrent();
+    });
+    KeepLayout(this, {GenGrid, DBResourceListGrid}, Splitter1);
 }
 
 int TSessionListForm::CurrentRow() const {
@@ -208,13 +256,13 @@ void TSessionListForm::SessionsLoaded() {
 void TSessionListForm::DelSessionActExecute() {
     if (busy_)
         return;
+    const int shown = ShownGridRow(GenGrid);
     SetBusy(true);
     const bool removed = list_.DelSessionActExecute();
     SetBusy(false);
     if (!removed)
         return;
-    const int current = list_.Current;
     Sessions->Reset(list_.Sessions);
-    SetCurrentRow(current);
+    SetCurrentRow(std::min(shown, SessionProxy->rowCount() - 1));
     UpdateSessionCountLabel();
 }

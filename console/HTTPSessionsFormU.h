@@ -15,6 +15,7 @@ class QSplitter;
 class QTableView;
 class QToolBar;
 class QWidget;
+class TGridProxy;
 
 // The session table: "User Name", showing ServerUserName (also as the tool tip).
 using TSessionModel = TGridModel<THTTPSessionRow>;
@@ -44,14 +45,17 @@ public:
     void DelSessionActExecute();
     void UpdateSessionCountLabel();
 
-    // The current session's row, or -1.
+    // The current session's row in Sessions (and List()), or -1.
     int CurrentRow() const;
+    // Makes the session shown at `row` (as sorted and filtered) current.
     void SetCurrentRow(int row);
     // True while a session-list or logout query of this window waits.
     bool Busy() const { return busy_; }
 
     TSessionModel* Sessions;
     TDBResourceModel* Resources;
+    TGridProxy* SessionProxy;
+    TGridProxy* ResourceProxy;
     QToolBar* SessionListBar;
     QAction* RefreshAct;
     QAction* DelSessionAct;

@@ -1,5 +1,6 @@
 #include "LocConnFormU.h"
 
+#include "GridTools.h"
 #include "MessageDialogs.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
@@ -20,6 +21,17 @@ constexpr TGridColumn<TLocConnRow> kConnColumns[] = {
     {.Header = "User Name",
      .Display = [](const TLocConnRow& r) -> QVariant { return ServerText(r.UserName); }},
 };
+
+void WriteResultJson(TJsonText& out, const TLocResultRow& r) {
+    out.BeginObject();
+    out.Key("kind").Number(r.KindNumber);
+    out.Key("kind_text").String(r.Kind);
+    out.Key("db_handle").Number(r.DBHandle);
+    out.Key("db_name").String(r.DBName);
+    out.Key("lifetime").Number(r.Lifetime);
+    out.Key("description").String(r.Desc);
+    out.EndObject();
+}
 
 constexpr TGridColumn<TLocResultRow> kResultColumns[] = {
     {.Header = "Kind", .Display = GridField<&TLocResultRow::Kind>},
@@ -49,14 +61,27 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
     DeleteConnAct = AddIconAction(bar, "DeleteConnAct", "Delete Connection", "edit-delete",
                                   QStyle::SP_TrashIcon);
+    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
+    SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
     Connections = new TLocConnModel(kConnColumns, this);
     Results = new TLocResultModel(kResultColumns, this);
+    ConnProxy = new TGridProxy(Connections, this);
+    ResultProxy = new TGridProxy(Results, this);
 
-    ConnGrid = MakeGrid("ConnGrid", Connections);
+    ConnGrid = MakeGrid("ConnGrid", ConnProxy);
     ConnGrid->horizontalHeader()->setStretchLastSection(true);
+    MakeGridTools(ConnGrid, {"connections", [this](TJsonText& out, int row) {
+                                 if (const TLocConnRow* r = Connections->RowAt(row))
+                                     WriteConnectionJson(out, *r);
+                             }});
+    auto* left = new QWidget;
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(MakeGridFilter(this, ConnGrid));
+    leftLayout->addWidget(ConnGrid, 1);
 
     auto* form = new QFormLayout;
     StatusEdit = AddDetail(form, "Status", "StatusEdit");
@@ -72,7 +97,11 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
     bold.setBold(true);
     heading->setFont(bold);
 
-    ResultGrid = MakeGrid("ResultGrid", Results);
+    ResultGrid = MakeGrid("ResultGrid", ResultProxy);
+    MakeGridTools(ResultGrid, {"results", [this](TJsonText& out, int row) {
+                                   if (const TLocResultRow* r = Results->RowAt(row))
+                                       WriteResultJson(out, *r);
+                               }});
     // The database name is the widest column.
     ResultGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ResultGrid->horizontalHeader()->setSectionResizeMode(TResultColumn::Database,
@@ -92,18 +121,39 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
     rightLayout->addWidget(heading);
     rightLayout->addWidget(ResultGrid, 1);
 
-    auto* splitter = new QSplitter(Qt::Horizontal);
-    splitter->addWidget(ConnGrid);
-    splitter->addWidget(right);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({190, 570});
+    Splitter = new QSplitter(Qt::Horizontal);
+    Splitter->addWidget(left);
+    Splitter->addWidget(right);
+    Splitter->setStretchFactor(1, 1);
+    Splitter->setSizes({190, 570});
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(Splitter, 1);
 
     connect(ConnGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });
+    KeepLayout(this, {ConnGrid, ResultGrid}, Splitter);
+}
+
+void TLocConnForm::WriteConnectionJson(TJsonText& out, const TLocConnRow& r) const {
+    out.BeginObject();
+    out.Key("user_name").String(ServerText(r.UserName));
+    out.Key("security_num").Number(r.SecurityNum);
+    out.Key("status").Number(r.StatusByte);
+    out.Key("status_text").String(r.Status);
+    out.Key("requests_count").Number(r.RequestsCount);
+    out.Key("async_requests").Number(r.ASyncRequests);
+    out.Key("results_count").Number(r.ResultsCount);
+    out.Key("connect_time").Time(r.ConnectTime);
+    out.Key("last_request_time").Time(r.LastRequestTime);
+    out.Key("capture_flags").Number(r.CaptureFlags);
+    out.Key("captured_db_id").Number(r.CapturedDBId);
+    out.Key("captured_text_bank_id").Number(r.CapturedTextBankId);
+    out.Key("results").BeginArray();
+    for (const TLocResultRow& result : ResultRows(r))
+        WriteResultJson(out, result);
+    out.EndArray().EndObject();
 }
 
 int TLocConnForm::CurrentRow() const {
@@ -130,15 +180,20 @@ void TLocConnForm::ShowCurrent() {
     ResultsCountEdit->setText(QString::number(r->ResultsCount));
     ConnectTimeEdit->setText(Utf8Text(FormatDisplayDateTime(r->ConnectTime)));
     LastRequestTimeEdit->setText(Utf8Text(FormatDisplayDateTime(r->LastRequestTime)));
+    Results->Reset(ResultRows(*r));
+}
+
+std::vector<TLocResultRow> TLocConnForm::ResultRows(const TLocConnRow& r) const {
     std::vector<TLocResultRow> results;
-    results.reserve(r->Results.size());
-    for (const TLocConnResult& result : r->Results) {
+    results.reserve(r.Results.size());
+    for (const TLocConnResult& result : r.Results) {
         const auto name = databaseNames_.find(result.DBHandle);
         results.push_back({Utf8Text(ResultKindName(result.Kind)),
                            name != databaseNames_.end() ? name->second : QString(),
-                           Utf8Text(LifetimeText(result.Lifetime))});
+                           Utf8Text(LifetimeText(result.Lifetime)), result.Kind, result.DBHandle,
+                           result.Lifetime});
     }
-    Results->Reset(std::move(results));
+    return results;
 }
 
 bool TLocConnForm::RefreshView() {
@@ -169,6 +224,10 @@ bool TLocConnForm::RefreshView() {
         TLocConnRow row;
         row.UserName = std::move(c.UserName);
         row.SecurityNum = c.SecurityNum;
+        row.StatusByte = c.Status;
+        row.CaptureFlags = c.CaptureFlags;
+        row.CapturedDBId = c.CapturedDBId;
+        row.CapturedTextBankId = c.CapturedTextBankId;
         row.Status = Utf8Text(LocalConnStatusText(c));
         row.RequestsCount = c.RequestsCount;
         row.ASyncRequests = c.ASyncRequests;
@@ -186,6 +245,7 @@ bool TLocConnForm::RefreshView() {
 }
 
 void TLocConnForm::DeleteConnActExecute() {
+    const int shown = ShownGridRow(ConnGrid);
     const int row = CurrentRow();
     if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
         return;
@@ -198,5 +258,5 @@ void TLocConnForm::DeleteConnActExecute() {
     if (DeleteLocalConn(1, userName, securityNum) != TExchangeResult::Done)
         return;
     Connections->Remove(row);
-    SetCurrentRow(std::min(row, Connections->rowCount() - 1));
+    SetCurrentRow(std::min(shown, ConnProxy->rowCount() - 1));
 }

@@ -15,6 +15,9 @@
 
 class QAction;
 class QLineEdit;
+class QSplitter;
+class TGridProxy;
+class TJsonText;
 class QTableView;
 
 // One result of the current connection as its grid shows it.
@@ -22,17 +25,25 @@ struct TLocResultRow {
     QString Kind;
     QString DBName;
     QString Desc;
+    // As the server sent them, for export.
+    std::uint8_t KindNumber = 0;
+    std::uint16_t DBHandle = 0;
+    std::uint16_t Lifetime = 0;
 };
 
 struct TLocConnRow {
     std::string UserName; // the server's bytes, sent back as they came by a delete
     std::int32_t SecurityNum = 0;
+    std::uint8_t StatusByte = 0;
     QString Status;
     std::int32_t RequestsCount = 0;
     std::uint16_t ASyncRequests = 0;
     std::uint16_t ResultsCount = 0;
     TDateTime ConnectTime = 0;
     TDateTime LastRequestTime = 0;
+    std::uint16_t CaptureFlags = 0;
+    std::uint16_t CapturedDBId = 0;
+    std::uint16_t CapturedTextBankId = 0;
     // As the server sent them: their texts are made when the connection becomes current.
     std::vector<TLocConnResult> Results;
 };
@@ -52,14 +63,19 @@ public:
     void RefreshActExecute() { RefreshView(); }
     void DeleteConnActExecute();
 
-    // The selected connection's row, or -1.
+    // The current connection's row in Connections, or -1.
     int CurrentRow() const;
+    // Makes the connection shown at `row` (as sorted and filtered) current.
     void SetCurrentRow(int row);
 
     TLocConnModel* Connections;
     TLocResultModel* Results;
     QTableView* ConnGrid;
     QTableView* ResultGrid;
+    // What the grids show of the two tables: sorted, and the connections filtered.
+    TGridProxy* ConnProxy;
+    TGridProxy* ResultProxy;
+    QSplitter* Splitter;
     QAction* RefreshAct;
     QAction* DeleteConnAct;
     QLineEdit* StatusEdit;
@@ -71,6 +87,8 @@ public:
 
 private:
     void ShowCurrent();
+    std::vector<TLocResultRow> ResultRows(const TLocConnRow& row) const;
+    void WriteConnectionJson(TJsonText& out, const TLocConnRow& row) const;
 
     // The names of the databases that own the loaded results, by handle, as of the last load.
     std::unordered_map<std::uint16_t, QString> databaseNames_;

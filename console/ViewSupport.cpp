@@ -3,6 +3,7 @@
 #include "MessageDialogs.h"
 #include "Win1256.h"
 
+#include <QAbstractProxyModel>
 #include <QAction>
 #include <QApplication>
 #include <QFormLayout>
@@ -85,7 +86,9 @@ void CenterOnScreen(QWidget* window) {
 
 void TCenteredDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    CenterOnScreen(this);
+    // A window given back its remembered place stays there.
+    if (!property("zephranPlaced").toBool())
+        CenterOnScreen(this);
 }
 
 int ScreenPixels(const QWidget* widget, int pixelsAt96) {
@@ -127,14 +130,24 @@ QTableView* MakeGrid(const char* name, QAbstractItemModel* model) {
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab goes on to the next control, as in the rest of the window.
+    grid->setTabKeyNavigation(false);
     grid->verticalHeader()->hide();
     grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
     return grid;
 }
 
-int CurrentGridRow(const QTableView* grid) {
+int ShownGridRow(const QTableView* grid) {
     const QModelIndex current = grid->selectionModel()->currentIndex();
     return current.isValid() ? current.row() : -1;
+}
+
+int CurrentGridRow(const QTableView* grid) {
+    const QModelIndex current = grid->selectionModel()->currentIndex();
+    if (!current.isValid())
+        return -1;
+    const auto* proxy = qobject_cast<const QAbstractProxyModel*>(grid->model());
+    return proxy != nullptr ? proxy->mapToSource(current).row() : current.row();
 }
 
 void SetCurrentGridRow(QTableView* grid, int row) {

@@ -62,9 +62,12 @@ class QTableView;
 QLineEdit* AddDetail(QFormLayout* form, const char* caption, const char* name);
 // A read-only grid over a model: whole rows selected one at a time, no row numbers.
 QTableView* MakeGrid(const char* name, QAbstractItemModel* model);
-// The row of a grid's current cell, or -1.
+// The row of a grid's current cell in the grid's own rows (the form's model, whatever the
+// sorting and filtering of what is shown), or -1.
 int CurrentGridRow(const QTableView* grid);
-// Makes a row of a grid current and selects it; a row out of range leaves none current.
+// The place of the current row among the rows shown, or -1.
+int ShownGridRow(const QTableView* grid);
+// Makes the row shown at `row` current and selects it; a row out of range leaves none current.
 void SetCurrentGridRow(QTableView* grid, int row);
 // Asks `question` with Yes, No and Cancel: true on Yes alone.
 bool ConfirmDeletion(const char* question);

@@ -1,5 +1,6 @@
 #include "WebConnFormU.h"
 
+#include "GridTools.h"
 #include "MessageDialogs.h"
 #include "ViewSupport.h"
 
@@ -40,18 +41,33 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
     DeleteConnAct = AddIconAction(bar, "DeleteConnAct", "Delete Connection", "edit-delete",
                                   QStyle::SP_TrashIcon);
+    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
+    SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
     Connections = new TWebConnModel(kConnColumns, this);
-    ConnGrid = MakeGrid("ConnGrid", Connections);
+    ConnProxy = new TGridProxy(Connections, this);
+    ConnGrid = MakeGrid("ConnGrid", ConnProxy);
+    MakeGridTools(ConnGrid, {"connections", [this](TJsonText& out, int row) {
+                                 const TWebConnRow* r = Connections->RowAt(row);
+                                 if (r == nullptr)
+                                     return;
+                                 out.BeginObject();
+                                 out.Key("user_name").String(ServerText(r->UserName));
+                                 out.Key("user_id").Number(r->UserId);
+                                 out.Key("last_access_time").Time(r->LastAccessTime);
+                                 out.EndObject();
+                             }});
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::UserName, QHeaderView::Stretch);
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::LastAccessTime,
                                                        QHeaderView::ResizeToContents);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
+    layout->addWidget(MakeGridFilter(this, ConnGrid));
     layout->addWidget(ConnGrid, 1);
+    KeepLayout(this, {ConnGrid});
 }
 
 int TWebConnForm::CurrentRow() const {
@@ -83,6 +99,7 @@ bool TWebConnForm::RefreshView() {
 }
 
 void TWebConnForm::DeleteConnActExecute() {
+    const int shown = ShownGridRow(ConnGrid);
     const int row = CurrentRow();
     if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
         return;
@@ -90,5 +107,5 @@ void TWebConnForm::DeleteConnActExecute() {
     if (r == nullptr || DeleteWebConn(1, r->UserId) != TExchangeResult::Done)
         return;
     Connections->Remove(row);
-    SetCurrentRow(std::min(row, Connections->rowCount() - 1));
+    SetCurrentRow(std::min(shown, ConnProxy->rowCount() - 1));
 }

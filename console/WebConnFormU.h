@@ -12,6 +12,7 @@
 
 class QAction;
 class QTableView;
+class TGridProxy;
 
 struct TWebConnRow {
     std::string UserName; // the server's bytes
@@ -31,10 +32,13 @@ public:
     void RefreshActExecute() { RefreshView(); }
     void DeleteConnActExecute();
 
+    // The current connection's row in Connections, or -1.
     int CurrentRow() const;
+    // Makes the connection shown at `row` (as sorted and filtered) current.
     void SetCurrentRow(int row);
 
     TWebConnModel* Connections;
+    TGridProxy* ConnProxy;
     QTableView* ConnGrid;
     QAction* RefreshAct;
     QAction* DeleteConnAct;

@@ -2,12 +2,17 @@
 // alone in the same run:
 //  - the local connections view with 10000 connections of 50 results each: RefreshView with
 //    its models filled against the request and its decoding; moving the current row;
-//  - the error log view with a 10 MB log: RefreshView against the chunk requests alone.
+//  - the same grid filtered by one typed letter, sorted, and all of its rows copied, each beside
+//    that refresh;
+//  - the error log view with a 10 MB log: RefreshView against the chunk requests alone;
+//  - the error log view with a 64 MB log: a find of a new text (every match counted) and the
+//    next match, beside the view's load.
 
 #include "BenchServer.h"
 #include "ConnectLogin.h"
 #include "ConsoleRequests.h"
 #include "ErrLogFormU.h"
+#include "GridTools.h"
 #include "LocConnFormU.h"
 #include "MessagePresenters.h"
 #include "RequestDispatcher.h"
@@ -15,6 +20,8 @@
 #include "ViewRules.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QTableView>
 
 #include <algorithm>
 #include <chrono>
@@ -78,6 +85,76 @@ void LocalConnectionsView(const std::string& fixtures) {
     if (!moves.empty())
         std::printf("  moving the current row: median %.2f ms, slowest %.2f ms (target < 16 ms)\n",
                     moves[moves.size() / 2], moves.back());
+
+    QLineEdit* filter = GridFilterEdit(form.ConnGrid);
+    const double typing = BestOf(3, [&] {
+        filter->setText(QStringLiteral("u"));
+        QApplication::processEvents();
+        form.ConnGrid->model()->rowCount();
+        filter->clear();
+    });
+    QApplication::processEvents();
+    int order = 0;
+    const double sorting = BestOf(3, [&] {
+        form.ConnGrid->sortByColumn(0, order++ % 2 == 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
+        QApplication::processEvents();
+    });
+    form.ConnGrid->selectAll();
+    std::size_t copied = 0;
+    const double copying = BestOf(3, [&] {
+        CopyGridSelection(form.ConnGrid);
+        copied = GridSelectionText(form.ConnGrid).size();
+    });
+    std::printf("  one letter typed into the filter: %8.1f ms, ratio to the refresh %.2f "
+                "(target <= 0.50)\n",
+                typing, typing / view);
+    std::printf("  sorting by the column:            %8.1f ms, ratio to the refresh %.2f "
+                "(target <= 1.00)\n",
+                sorting, sorting / view);
+    std::printf("  copying all %d rows (%zu chars): %8.1f ms, ratio to the refresh %.2f "
+                "(target <= 1.00)\n",
+                rows, copied, copying, copying / view);
+}
+
+void ErrorLogFind(const std::string& dir) {
+    const std::string fixture = dir + "log64mb.json";
+    std::ofstream(fixture) << R"({"administrator_password": "admin",
+                                 "error_log": {"generate_bytes": 64000000,
+                                               "lines": ["the first entry"]}})";
+    TBenchServer server(fixture);
+    if (!Connect(server))
+        return;
+    TErrorLogForm form;
+    form.resize(900, 600);
+    form.show();
+    QApplication::processEvents();
+    const double load = BestOf(2, [&] {
+        form.RefreshView();
+        QApplication::processEvents();
+    });
+    Disconnect();
+    TLogView* log = form.LogMemo;
+    // A text that is nowhere: the whole log is read for it.
+    int round = 0;
+    const double findNew = BestOf(3, [&] {
+        log->SetFindText(QStringLiteral("not in the log %1").arg(round++));
+        log->FindNext();
+        QApplication::processEvents();
+    });
+    // The first entry, found from the end of the log: round the whole text.
+    log->SetFindText(QStringLiteral("THE FIRST ENTRY"));
+    const double findNext = BestOf(3, [&] {
+        log->Select(log->toPlainText().size(), log->toPlainText().size());
+        log->FindNext();
+        QApplication::processEvents();
+    });
+    std::printf("error log view, a log of %.1f MB\n",
+                static_cast<double>(log->toPlainText().size()) / 1e6);
+    std::printf("  RefreshView:                          %8.1f ms\n", load);
+    std::printf("  find a new text, every match counted: %8.1f ms, ratio %.3f (target < 0.20)\n",
+                findNew, findNew / load);
+    std::printf("  next match, from the end round to the start: %.2f ms, ratio %.4f\n", findNext,
+                findNext / load);
 }
 
 void ErrorLogView(const std::string& dir) {
@@ -124,6 +201,7 @@ int main(int argc, char** argv) {
 
     LocalConnectionsView(ZEPHRAN_FIXTURES);
     ErrorLogView(dir);
+    ErrorLogFind(dir);
 
     FreeRequestDispatcher();
     std::filesystem::remove_all(dir);

@@ -5,6 +5,7 @@
 
 #include "BusyCursor.h"
 #include "ConfigStore.h"
+#include "GridTools.h"
 #include "HTTPSessionsFormU.h"
 #include "HttpLoginDlgU.h"
 #include "MainU.h"
@@ -544,6 +545,33 @@ TEST_F(SessionsViewTest, Delete) {
 
 // While an exchange waits, events run: a second action is dropped, and closing the window
 // only hides it; the waiting exchange finishes its rows.
+TEST_F(SessionsViewTest, TheSessionShownCurrentIsTheOneLoggedOutWhateverTheFilterAndSort) {
+    StartBroker();
+    Load();
+    QTableView& grid = *sessions_->GenGrid;
+    grid.sortByColumn(0, Qt::DescendingOrder);
+    EXPECT_EQ(ColumnTexts(*grid.model(), 0),
+              (std::vector<std::string>{"MAIN/sara", "MAIN/ali", "ARCH/guest"}));
+    GridFilterEdit(&grid)->setText(QStringLiteral("arch"));
+    EXPECT_EQ(GridCountLabel(&grid)->text().toStdString(), "1 of 3");
+    sessions_->SetCurrentRow(0);
+    EXPECT_EQ(sessions_->CurrentRow(), 2);
+    EXPECT_EQ(sessions_->SessionKindFld->text().toStdString(), "Unknown");
+    EXPECT_EQ(ColumnTexts(*sessions_->Resources, 1), std::vector<std::string>{"PHOTOS"});
+
+    boxes_.Clear();
+    boxes_.Answer(TMsgDlgBtn::mbYes);
+    sessions_->DelSessionActExecute();
+    EXPECT_EQ(Bodies("Logout"),
+              std::vector<std::string>{
+                  "_CLTVER=600&_RQ=Logout&_SESSIONID=21&_UID=9&_SNAME=ARCH&_UNAME=guest"});
+    EXPECT_EQ(Names(), (std::vector<std::string>{"MAIN/ali", "MAIN/sara"}));
+    EXPECT_EQ(GridCountLabel(&grid)->text().toStdString(), "0 of 2");
+    EXPECT_EQ(sessions_->CurrentRow(), -1);
+    EXPECT_TRUE(sessions_->SessionKindFld->text().isEmpty());
+    EXPECT_EQ(sessions_->Resources->rowCount(), 0);
+}
+
 TEST_F(BrokerWindowsTest, ActionsWhileAnExchangeWaits) {
     StartBroker();
     login_->show();
