@@ -54,9 +54,14 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* bar = MakeIconToolBar(this);
     RefreshAct =
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
 
     Databases = new TDBModel(kDBColumns, this);
+    Databases->SetKey([](const TDBRow& r) -> QVariant { return int{r.Id}; });
     Results = new TDBResultModel(kResultColumns, this);
 
     DBGrid = MakeGrid("DBGrid", Databases);
@@ -111,6 +116,10 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
     layout->addWidget(splitter, 1);
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(StatusLine);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
 
     connect(DBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });
@@ -150,6 +159,10 @@ void TDBListForm::ShowCurrent() {
 }
 
 bool TDBListForm::RefreshView() {
+    return AutoRefresh->Run(false);
+}
+
+bool TDBListForm::Load(bool keepPlace) {
     TDBList list;
     if (GetDBList(1, list) != kExchangeDone)
         return false;
@@ -172,7 +185,13 @@ bool TDBListForm::RefreshView() {
         rows.push_back(std::move(row));
     }
     ReleaseDBList(list);
+    const TGridPlace place = SaveGridPlace(DBGrid);
     Databases->Reset(std::move(rows));
-    SetCurrentRow(0);
+    if (keepPlace) {
+        RestoreGridPlace(DBGrid, place);
+        ShowCurrent();
+    } else {
+        SetCurrentRow(0);
+    }
     return true;
 }

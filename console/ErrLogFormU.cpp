@@ -7,9 +7,11 @@
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -219,18 +221,46 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
     fixed.setFixedPitch(true);
     LogMemo->setFont(fixed);
 
+    auto* bar = MakeIconToolBar(this);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setContentsMargins(6, 0, 6, 2);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(LogMemo);
+    layout->addWidget(bar);
+    layout->addWidget(LogMemo, 1);
+    layout->addWidget(StatusLine);
 }
 
 bool TErrorLogForm::RefreshView() {
-    LogMemo->Clear();
+    return AutoRefresh->Run(false);
+}
+
+bool TErrorLogForm::Load(bool keepPlace) {
+    QScrollBar* vertical = LogMemo->verticalScrollBar();
+    QScrollBar* horizontal = LogMemo->horizontalScrollBar();
+    const int top = vertical->value();
+    const int left = horizontal->value();
+    const bool atEnd = top > 0 && top == vertical->maximum();
+    // A manual refresh empties the memo while it reads; an automatic one shows the old text
+    // until the new one is there.
+    if (!keepPlace)
+        LogMemo->Clear();
     const bool complete = ReadWholeServerErrorLog(1, text_) == kExchangeDone;
     // One paragraph per line: the memo takes the text with plain line feeds.
     QString shown = ServerLines(text_);
     if (shown.endsWith(QLatin1Char('\n')))
         shown.chop(1);
     LogMemo->SetPlainText(std::move(shown));
+    if (keepPlace) {
+        vertical->setValue(atEnd ? vertical->maximum() : top);
+        horizontal->setValue(left);
+    }
     return complete;
 }

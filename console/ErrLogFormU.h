@@ -2,12 +2,15 @@
 
 // "Error Log": the server's error log as read-only text.
 
+#include "AutoRefresh.h"
 #include "ViewSupport.h"
 #include <QAbstractScrollArea>
 
 #include <QDialog>
 #include <string>
 #include <vector>
+
+class QLabel;
 
 // A read-only text area for a log of any size: it keeps the text and where each line starts,
 // and draws only the lines in view, so a log of many megabytes shows at once. Whole lines are
@@ -61,7 +64,13 @@ public:
     const std::string& LogText() const { return text_; }
 
     TLogView* LogMemo;
+    TAutoRefresh* AutoRefresh;
+    QLabel* StatusLine;
 
 private:
+    // The load behind both refreshes; an automatic one keeps the scroll position, and a log
+    // scrolled to its end stays at its end as it grows.
+    bool Load(bool keepPlace);
+
     std::string text_;
 };

@@ -49,10 +49,17 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
     DeleteConnAct = AddIconAction(bar, "DeleteConnAct", "Delete Connection", "edit-delete",
                                   QStyle::SP_TrashIcon);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
     Connections = new TLocConnModel(kConnColumns, this);
+    Connections->SetKey([](const TLocConnRow& r) -> QVariant {
+        return QVariantList{QByteArray::fromStdString(r.UserName), r.SecurityNum};
+    });
     Results = new TLocResultModel(kResultColumns, this);
 
     ConnGrid = MakeGrid("ConnGrid", Connections);
@@ -101,6 +108,10 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
     layout->addWidget(splitter, 1);
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(StatusLine);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
 
     connect(ConnGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });
@@ -142,6 +153,10 @@ void TLocConnForm::ShowCurrent() {
 }
 
 bool TLocConnForm::RefreshView() {
+    return AutoRefresh->Run(false);
+}
+
+bool TLocConnForm::Load(bool keepPlace) {
     TLocConnList list;
     if (GetLocalConnList(1, list) != kExchangeDone)
         return false;
@@ -180,8 +195,14 @@ bool TLocConnForm::RefreshView() {
     }
     ReleaseLocalConnList(list);
     databaseNames_ = std::move(databaseNames);
+    const TGridPlace place = SaveGridPlace(ConnGrid);
     Connections->Reset(std::move(rows));
-    SetCurrentRow(0);
+    if (keepPlace) {
+        RestoreGridPlace(ConnGrid, place);
+        ShowCurrent();
+    } else {
+        SetCurrentRow(0);
+    }
     return complete;
 }
 

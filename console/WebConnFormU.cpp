@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -40,10 +41,15 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
     DeleteConnAct = AddIconAction(bar, "DeleteConnAct", "Delete Connection", "edit-delete",
                                   QStyle::SP_TrashIcon);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
     Connections = new TWebConnModel(kConnColumns, this);
+    Connections->SetKey([](const TWebConnRow& r) -> QVariant { return r.UserId; });
     ConnGrid = MakeGrid("ConnGrid", Connections);
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::UserName, QHeaderView::Stretch);
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::LastAccessTime,
@@ -52,6 +58,10 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
     layout->addWidget(ConnGrid, 1);
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(StatusLine);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
 }
 
 int TWebConnForm::CurrentRow() const {
@@ -63,6 +73,10 @@ void TWebConnForm::SetCurrentRow(int row) {
 }
 
 bool TWebConnForm::RefreshView() {
+    return AutoRefresh->Run(false);
+}
+
+bool TWebConnForm::Load(bool keepPlace) {
     TWebConnList list;
     if (GetWebConnList(1, list) != kExchangeDone)
         return false;
@@ -77,8 +91,12 @@ bool TWebConnForm::RefreshView() {
         }
         rows.push_back({c.UserName, c.UserId, *lastAccess});
     }
+    const TGridPlace place = SaveGridPlace(ConnGrid);
     Connections->Reset(std::move(rows));
-    SetCurrentRow(0);
+    if (keepPlace)
+        RestoreGridPlace(ConnGrid, place);
+    else
+        SetCurrentRow(0);
     return complete;
 }
 
