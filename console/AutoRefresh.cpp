@@ -14,6 +14,9 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QSet>
 #include <QTableView>
@@ -43,6 +46,34 @@ QByteArray KeyBytes(const QVariant& key) {
     return bytes;
 }
 
+// A clock face: the theme's, or one drawn in the colours of the palette, so that the toggle
+// does not look like the Refresh button beside it.
+QIcon ClockIcon() {
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("chronometer"));
+    if (!themed.isNull())
+        return themed;
+    QIcon icon;
+    const QPalette palette = QApplication::palette();
+    for (int size : {16, 24, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const double unit = size / 24.0;
+        painter.setPen(QPen(palette.color(QPalette::WindowText), 2 * unit));
+        painter.setBrush(palette.color(QPalette::Base));
+        const QPointF centre(size / 2.0, size / 2.0);
+        painter.drawEllipse(centre, 9 * unit, 9 * unit);
+        painter.setPen(
+            QPen(palette.color(QPalette::Highlight), 2 * unit, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(centre, centre + QPointF(0, -6 * unit));
+        painter.drawLine(centre, centre + QPointF(4.5 * unit, 2.5 * unit));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 } // namespace
 
 TAutoRefresh::TAutoRefresh(const QString& viewName, QObject* parent)
@@ -58,8 +89,7 @@ TAutoRefresh::TAutoRefresh(const QString& viewName, QObject* parent)
             seconds_ = seconds;
     }
 
-    ToggleAct = new QAction(ThemeIcon("chronometer", QStyle::SP_BrowserReload),
-                            QStringLiteral("&Auto Refresh"), this);
+    ToggleAct = new QAction(ClockIcon(), QStringLiteral("&Auto Refresh"), this);
     ToggleAct->setObjectName(QStringLiteral("AutoRefreshAct"));
     ToggleAct->setCheckable(true);
     connect(ToggleAct, &QAction::toggled, this, [this](bool checked) { SetOn(checked); });

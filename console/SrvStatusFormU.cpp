@@ -175,9 +175,14 @@ bool TServerStatusForm::Load() {
     const std::vector<TStatusLine> lines = ServerStatusLines(block);
     for (std::size_t i = 0; i < lines.size() && i < ValueLabels.size(); ++i)
         ValueLabels[i]->setText(Utf8Text(lines[i].Value));
-    history_.Add(block, QDateTime::currentDateTime(), SteadyMilliseconds());
-    UpdateCharts();
+    AddSample(block, QDateTime::currentDateTime(), SteadyMilliseconds());
     return true;
+}
+
+void TServerStatusForm::AddSample(const TServerStatusBlock& block, const QDateTime& time,
+                                  std::int64_t elapsed) {
+    history_.Add(block, time, elapsed);
+    UpdateCharts();
 }
 
 void TServerStatusForm::UpdateCharts() {

@@ -34,6 +34,9 @@ public:
     bool SaveHistory(const QString& fileName);
     // Forgets the samples (a new connection starts a new history).
     void ClearHistory();
+    // Records one sample and redraws the charts; every successful refresh does it with the
+    // clocks' time.
+    void AddSample(const TServerStatusBlock& block, const QDateTime& time, std::int64_t elapsed);
     const TStatusHistory& History() const { return history_; }
 
     // Makes the window fit into `available` (a screen's work area, frame included), keeping
