@@ -15,6 +15,7 @@
 #include "WebConnFormU.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
@@ -174,6 +175,31 @@ TEST_F(AutoRefreshControlTest, AFailedAutomaticRefreshTurnsItOffWithAMessageOnTh
     EXPECT_EQ(shown.toStdString(), "");
     ASSERT_TRUE(WaitFor([&] { return refreshes > failed; }));
     EXPECT_EQ(shown.toStdString(), "Refreshed at 09:05:07");
+}
+
+TEST_F(AutoRefreshControlTest, AViewWindowMayRefreshOnlyWhenShownAndNothingIsModalOverIt) {
+    QDialog view;
+    EXPECT_FALSE(TAutoRefresh::WindowMayRefresh(&view)) << "hidden";
+    // The views are opened modally: the view itself being modal is no reason to wait.
+    view.setWindowModality(Qt::ApplicationModal);
+    view.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(TAutoRefresh::WindowMayRefresh(&view));
+
+    // A box (or any other modal window) over it.
+    QDialog box(&view);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(TAutoRefresh::WindowMayRefresh(&view)) << "a box is open";
+    box.hide();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(TAutoRefresh::WindowMayRefresh(&view));
+
+    view.showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(TAutoRefresh::WindowMayRefresh(&view)) << "minimised";
+    view.hide();
 }
 
 // ---- a grid keeps its place
