@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QDataStream>
+#include <QEvent>
 #include <QIODevice>
 #include <QItemSelection>
 #include <QItemSelectionModel>
@@ -48,12 +49,11 @@ QByteArray KeyBytes(const QVariant& key) {
 
 // A clock face: the theme's, or one drawn in the colours of the palette, so that the toggle
 // does not look like the Refresh button beside it.
-QIcon ClockIcon() {
+QIcon ClockIcon(const QPalette& palette) {
     const QIcon themed = QIcon::fromTheme(QStringLiteral("chronometer"));
     if (!themed.isNull())
         return themed;
     QIcon icon;
-    const QPalette palette = QApplication::palette();
     for (int size : {16, 24, 32, 48}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
@@ -89,7 +89,8 @@ TAutoRefresh::TAutoRefresh(const QString& viewName, QObject* parent)
             seconds_ = seconds;
     }
 
-    ToggleAct = new QAction(ClockIcon(), QStringLiteral("&Auto Refresh"), this);
+    ToggleAct =
+        new QAction(ClockIcon(QApplication::palette()), QStringLiteral("&Auto Refresh"), this);
     ToggleAct->setObjectName(QStringLiteral("AutoRefreshAct"));
     ToggleAct->setCheckable(true);
     connect(ToggleAct, &QAction::toggled, this, [this](bool checked) { SetOn(checked); });
@@ -127,7 +128,16 @@ QToolButton* TAutoRefresh::AddTo(QToolBar* bar) {
     button->setPopupMode(QToolButton::MenuButtonPopup);
     button->setToolButtonStyle(bar->toolButtonStyle());
     bar->addWidget(button);
+    // The clock is drawn again in the colours of a new palette (light to dark and back).
+    button->installEventFilter(this);
     return button;
+}
+
+bool TAutoRefresh::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::PaletteChange)
+        if (auto* button = qobject_cast<QToolButton*>(watched))
+            ToggleAct->setIcon(ClockIcon(button->palette()));
+    return QObject::eventFilter(watched, event);
 }
 
 void TAutoRefresh::SetOn(bool on) {

@@ -86,6 +86,9 @@ public:
 signals:
     void StatusChanged(const QString& text);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Tick();
     void Arm();
