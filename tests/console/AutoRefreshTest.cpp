@@ -378,6 +378,27 @@ TEST_F(AutoRefreshViewTest, AHiddenOrMinimisedViewSendsNoRequest) {
     EXPECT_TRUE(boxes_.Texts().empty());
 }
 
+TEST_F(AutoRefreshViewTest, AViewOpenedFromTheMenuRefreshesItselfWhileItIsOpen) {
+    Open(SmallInstallation());
+    TDBListForm& view = *form_->DBListForm;
+    view.AutoRefresh->SetTickMilliseconds(20);
+    view.AutoRefresh->SetOn(true);
+    bool refreshed = false;
+    // The view runs modally; the ticks come from inside its loop.
+    WhenModal([&](QWidget* modal) {
+        refreshed = WaitFor([&] { return server_->Requests(372).size() >= 3; });
+        modal->close();
+    });
+    form_->DisplayDBListAction->trigger();
+    EXPECT_TRUE(refreshed);
+    EXPECT_TRUE(view.StatusLine->text().startsWith(QStringLiteral("Refreshed at ")));
+    // Closed, it rests.
+    const std::size_t seen = server_->Requests(372).size();
+    Spin(200);
+    EXPECT_EQ(server_->Requests(372).size(), seen);
+    EXPECT_TRUE(boxes_.Texts().empty());
+}
+
 TEST_F(AutoRefreshViewTest, AFailingServerGivesOneBoxAndStopsEveryKindOfView) {
     Open(SmallInstallation());
     struct {
