@@ -57,15 +57,28 @@ QString TCounterChart::ValueText(double value) const {
     return QLocale::c().toString(value, 'f', decimals_);
 }
 
+double TCounterChart::XOf(std::size_t i) const {
+    const QRect plot = PlotRect();
+    const std::int64_t first = points_.front().At;
+    const std::int64_t span = points_.back().At - first;
+    if (span <= 0)
+        return plot.left() + plot.width() / 2.0;
+    return plot.left() + static_cast<double>(plot.width()) *
+                             static_cast<double>(points_[i].At - first) / static_cast<double>(span);
+}
+
 int TCounterChart::PointNear(int x) const {
     if (points_.empty())
         return -1;
-    const QRect plot = PlotRect();
-    if (points_.size() == 1)
-        return 0;
-    const double step = static_cast<double>(plot.width()) / static_cast<double>(points_.size() - 1);
-    const long index = std::lround(static_cast<double>(x - plot.left()) / step);
-    return static_cast<int>(std::clamp(index, 0L, static_cast<long>(points_.size()) - 1));
+    // The points stand in ascending order: the nearest is beside the first one at or after x.
+    std::size_t after = 0;
+    while (after < points_.size() && XOf(after) < x)
+        ++after;
+    if (after == points_.size())
+        return static_cast<int>(points_.size() - 1);
+    if (after > 0 && x - XOf(after - 1) < XOf(after) - x)
+        return static_cast<int>(after - 1);
+    return static_cast<int>(after);
 }
 
 QString TCounterChart::HoverText(int x) const {
@@ -116,11 +129,7 @@ void TCounterChart::paintEvent(QPaintEvent*) {
         return;
     }
     const auto at = [&](std::size_t i, double value) {
-        const double x = points_.size() == 1
-                             ? plot.left() + plot.width() / 2.0
-                             : plot.left() + static_cast<double>(plot.width()) *
-                                                 static_cast<double>(i) /
-                                                 static_cast<double>(points_.size() - 1);
+        const double x = XOf(i);
         const double y = plot.bottom() - static_cast<double>(plot.height()) * value / top;
         return QPointF(x, y);
     };

@@ -3,17 +3,20 @@
 // A small line chart of one counter over time, drawn with QPainter in the colours of the
 // palette (light or dark): a title, the latest value, the highest value as the scale, and a
 // line through the samples with a gap where a sample has no value. Hovering shows the time
-// and the value of the nearest sample.
+// and the value of the nearest sample. The samples stand across the chart by their time, so a
+// pause between refreshes shows as a longer stretch.
 
 #include <QDateTime>
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 struct TChartPoint {
-    QDateTime Time;
+    QDateTime Time;              // shown when hovered
+    std::int64_t At = 0;         // where it stands across the chart: milliseconds, ascending
     std::optional<double> Value; // none: a gap in the line
 };
 
@@ -43,6 +46,8 @@ protected:
 
 private:
     QRect PlotRect() const;
+    // The horizontal position of the point at i.
+    double XOf(std::size_t i) const;
     double ScaleTop() const;
     QString ValueText(double value) const;
 

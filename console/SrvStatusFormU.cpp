@@ -192,10 +192,12 @@ void TServerStatusForm::UpdateCharts() {
         series->reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const TStatusSample& s = history_[i];
-        rates.push_back({s.Time, history_.RequestsPerSecond(i)});
-        clients.push_back({s.Time, static_cast<double>(s.Block.ClientCount)});
-        results.push_back({s.Time, static_cast<double>(TStatusHistory::ResultsHeld(s.Block))});
-        databases.push_back({s.Time, static_cast<double>(TStatusHistory::DatabasesOpen(s.Block))});
+        rates.push_back({s.Time, s.Elapsed, history_.RequestsPerSecond(i)});
+        clients.push_back({s.Time, s.Elapsed, static_cast<double>(s.Block.ClientCount)});
+        results.push_back(
+            {s.Time, s.Elapsed, static_cast<double>(TStatusHistory::ResultsHeld(s.Block))});
+        databases.push_back(
+            {s.Time, s.Elapsed, static_cast<double>(TStatusHistory::DatabasesOpen(s.Block))});
     }
     Charts[0]->SetPoints(std::move(rates));
     Charts[1]->SetPoints(std::move(clients));

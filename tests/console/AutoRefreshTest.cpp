@@ -622,10 +622,25 @@ TEST(CounterChartTest, HoverShowsTheNearestSampleAndTheChartFollowsThePalette) {
     chart.resize(300, 120);
     const QDateTime t0(QDate(2026, 1, 2), QTime(10, 0, 0));
     EXPECT_EQ(chart.HoverText(150), QString());
-    chart.SetPoints({{t0, 3.0}, {t0.addSecs(5), std::nullopt}, {t0.addSecs(10), 12.0}});
+    // Three samples, the third long after the second: they stand by their time.
+    chart.SetPoints(
+        {{t0, 0, 3.0}, {t0.addSecs(1), 1000, std::nullopt}, {t0.addSecs(10), 10000, 12.0}});
     EXPECT_EQ(chart.HoverText(0).toStdString(), "10:00:00: 3");
     EXPECT_EQ(chart.HoverText(299).toStdString(), "10:00:10: 12");
     EXPECT_EQ(chart.PointNear(-50), 0);
+    // Across the chart the nearest sample goes 0, 1, 2 in order. The second stands a tenth of
+    // the way along, so the last one is the nearest over nearly half of the rest (a third when
+    // they stood evenly).
+    std::vector<int> widths(3);
+    int last = 0;
+    for (int x = 0; x < chart.width(); ++x) {
+        const int near = chart.PointNear(x);
+        ASSERT_GE(near, last);
+        last = near;
+        ++widths[static_cast<std::size_t>(near)];
+    }
+    EXPECT_GT(widths[1], 0);
+    EXPECT_GT(widths[2] * 5, (widths[1] + widths[2]) * 2);
     chart.SetDecimals(1);
     EXPECT_EQ(chart.HoverText(299).toStdString(), "10:00:10: 12.0");
 
