@@ -26,8 +26,11 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPixmap>
 #include <QTableView>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -111,6 +114,64 @@ bool ShootBrokerWindows(TMainForm& form, int brokerPort, const char* fixturePath
     return true;
 }
 
+// A palette for the dark shots: dark grey windows, light text, a blue highlight.
+QPalette DarkPalette() {
+    QPalette dark;
+    const QColor window(45, 45, 48), base(30, 30, 30), text(230, 230, 230);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        dark.setColor(group, QPalette::Window, window);
+        dark.setColor(group, QPalette::WindowText, text);
+        dark.setColor(group, QPalette::Base, base);
+        dark.setColor(group, QPalette::AlternateBase, window);
+        dark.setColor(group, QPalette::Text, text);
+        dark.setColor(group, QPalette::Button, window);
+        dark.setColor(group, QPalette::ButtonText, text);
+        dark.setColor(group, QPalette::Mid, QColor(110, 110, 110));
+        dark.setColor(group, QPalette::PlaceholderText, QColor(160, 160, 160));
+        dark.setColor(group, QPalette::Highlight, QColor(64, 156, 255));
+        dark.setColor(group, QPalette::HighlightedText, Qt::white);
+    }
+    return dark;
+}
+
+// The status window after a minute of refreshes every two seconds, in the light and the dark
+// palette. The demo server's counters stand still between requests, so the minute is laid
+// down leading up to the server's own figures: requests coming at a changing rate, clients
+// coming and going, results piling up and let go, a database opened on the way.
+void ShootStatusHistory(TServerStatusForm& view) {
+    TServerStatusBlock block{};
+    if (GetServerStatus(1, block) != TExchangeResult::Done) {
+        ++failures;
+        return;
+    }
+    view.ClearHistory();
+    const QDateTime end = QDateTime::currentDateTime();
+    constexpr int kSamples = 31;
+    for (int i = 0; i < kSamples; ++i) {
+        const int left = kSamples - 1 - i; // samples before the last one
+        const int age = 2 * left;          // seconds
+        TServerStatusBlock sample = block;
+        const double wave = std::sin(left / 3.0);
+        // Requests at 60 to 240 a second, faster towards the end.
+        sample.NonQueuedDBRequests = block.NonQueuedDBRequests - left * 300 + left * left * 5;
+        sample.NonDBRequests = block.NonDBRequests - left * 40;
+        sample.ClientCount = static_cast<std::uint16_t>(
+            std::max(0, block.ClientCount - static_cast<int>(std::lround(4 * wave))));
+        sample.ResultCounts[5] = static_cast<std::uint16_t>(std::max(
+            0, block.ResultCounts[5] - static_cast<int>(std::lround(6 * wave + left / 2.0))));
+        sample.ChildDBsOpen =
+            static_cast<std::uint16_t>(std::max(0, block.ChildDBsOpen - (left > 18 ? 1 : 0)));
+        view.AddSample(sample, end.addSecs(-age), 1000LL * (2 * i));
+    }
+    // At its own size, as the status shot.
+    const auto arrange = [&view] { view.resize(view.sizeHint()); };
+    Save(view, "server-status-history", arrange);
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(DarkPalette());
+    Save(view, "server-status-history-dark", arrange);
+    QApplication::setPalette(light);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -174,6 +235,7 @@ int main(int argc, char* argv[]) {
         // At its own size: the screen the shots are drawn on may be smaller than the window.
         Save(*form.ServerStatusForm, "server-status",
              [&form] { form.ServerStatusForm->resize(form.ServerStatusForm->sizeHint()); });
+        ShootStatusHistory(*form.ServerStatusForm);
         form.ErrorLogForm->RefreshView();
         Save(*form.ErrorLogForm, "error-log");
         // A find with every match marked and the current one selected.

@@ -85,9 +85,14 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     RefreshAct =
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
     SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
 
     Databases = new TDBModel(kDBColumns, this);
+    Databases->SetKey([](const TDBRow& r) -> QVariant { return int{r.Id}; });
     Results = new TDBResultModel(kResultColumns, this);
     DBProxy = new TGridProxy(Databases, this);
     ResultProxy = new TGridProxy(Results, this);
@@ -158,6 +163,10 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
     layout->addWidget(Splitter, 1);
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(StatusLine);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
 
     connect(DBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });
@@ -198,6 +207,10 @@ void TDBListForm::ShowCurrent() {
 }
 
 bool TDBListForm::RefreshView() {
+    return AutoRefresh->Run(false);
+}
+
+bool TDBListForm::Load(bool keepPlace) {
     TDBList list;
     if (GetDBList(1, list) != TExchangeResult::Done)
         return false;
@@ -222,7 +235,13 @@ bool TDBListForm::RefreshView() {
         rows.push_back(std::move(row));
     }
     ReleaseDBList(list);
+    const TGridPlace place = SaveGridPlace(DBGrid);
     Databases->Reset(std::move(rows));
-    SetCurrentRow(0);
+    if (keepPlace) {
+        RestoreGridPlace(DBGrid, place);
+        ShowCurrent();
+    } else {
+        SetCurrentRow(0);
+    }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "ConsoleRequests.h"
 
+#include "AutoRefresh.h"
 #include "GridModel.h"
 #include "ViewSupport.h"
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSplitter;
@@ -69,7 +71,12 @@ public:
     QLineEdit* ResCountEdit;
     QLineEdit* ChildHoodEdit;
     QPlainTextEdit* ChildListMemo;
+    TAutoRefresh* AutoRefresh;
+    QLabel* StatusLine;
 
 private:
+    // The load behind both refreshes; an automatic one keeps the current database by its id,
+    // the selection and the scroll position.
+    bool Load(bool keepPlace);
     void ShowCurrent();
 };

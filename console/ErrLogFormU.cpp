@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QStringMatcher>
 #include <QTextLayout>
+#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -508,11 +509,23 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
             SaveAs(path);
     });
 
+    auto* bar = MakeIconToolBar(this);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setContentsMargins(6, 0, 6, 2);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(bar);
     layout->addWidget(LogMemo, 1);
     layout->addWidget(FindBar);
+    layout->addWidget(StatusLine);
     UpdateMatchCount();
     KeepLayout(this, {});
 }
@@ -549,7 +562,19 @@ bool TErrorLogForm::SaveAs(const QString& path) {
 }
 
 bool TErrorLogForm::RefreshView() {
-    LogMemo->Clear();
+    return AutoRefresh->Run(false);
+}
+
+bool TErrorLogForm::Load(bool keepPlace) {
+    QScrollBar* vertical = LogMemo->verticalScrollBar();
+    QScrollBar* horizontal = LogMemo->horizontalScrollBar();
+    const int top = vertical->value();
+    const int left = horizontal->value();
+    const bool atEnd = top > 0 && top == vertical->maximum();
+    // A manual refresh empties the memo while it reads; an automatic one shows the old text
+    // until the new one is there.
+    if (!keepPlace)
+        LogMemo->Clear();
     const bool complete = ReadWholeServerErrorLog(1, text_) == TExchangeResult::Done;
     // One paragraph per line: the memo takes the text with plain line feeds.
     QString shown = ServerLines(text_);
@@ -557,5 +582,9 @@ bool TErrorLogForm::RefreshView() {
         shown.chop(1);
     LogMemo->SetPlainText(std::move(shown));
     UpdateMatchCount();
+    if (keepPlace) {
+        vertical->setValue(atEnd ? vertical->maximum() : top);
+        horizontal->setValue(left);
+    }
     return complete;
 }

@@ -2,6 +2,7 @@
 
 // "Error Log": the server's error log as read-only text.
 
+#include "AutoRefresh.h"
 #include "ViewSupport.h"
 #include <QAbstractScrollArea>
 
@@ -111,9 +112,14 @@ public:
     QAction* CopyAct;
     QAction* SelectAllAct;
     QAction* SaveAsAct;
+    TAutoRefresh* AutoRefresh;
+    QLabel* StatusLine;
 
 private:
     void UpdateMatchCount();
+    // The load behind both refreshes; an automatic one keeps the scroll position, and a log
+    // scrolled to its end stays at its end as it grows.
+    bool Load(bool keepPlace);
 
     std::string text_;
 };

@@ -16,6 +16,9 @@
 
 // The role under which a cell gives the value it sorts by.
 inline constexpr int kGridSortRole = Qt::UserRole;
+// The role under which every cell of a row gives the row's key: what tells the row apart from
+// the others across reloads (invalid when the grid has no key).
+inline constexpr int kGridKeyRole = Qt::UserRole + 1;
 
 // Numbers stand to the right of their cell.
 inline constexpr Qt::Alignment kGridNumberAlignment = Qt::AlignRight | Qt::AlignVCenter;
@@ -91,6 +94,8 @@ public:
                                                        : QVariant();
         case kGridSortRole:
             return column.Sort != nullptr ? column.Sort(row) : column.Display(row);
+        case kGridKeyRole:
+            return key_ != nullptr ? key_(row) : QVariant();
         }
         return {};
     }
@@ -102,6 +107,9 @@ public:
             return QString::fromLatin1(columns_[static_cast<std::size_t>(section)].Header);
         return QAbstractTableModel::headerData(section, orientation, role);
     }
+
+    // What tells a row apart from the others across reloads, given under kGridKeyRole.
+    void SetKey(QVariant (*key)(const Row& row)) { key_ = key; }
 
     void Reset(std::vector<Row> rows) {
         beginResetModel();
@@ -127,4 +135,5 @@ public:
 private:
     std::span<const TGridColumn<Row>> columns_;
     std::vector<Row> rows_;
+    QVariant (*key_)(const Row& row) = nullptr;
 };

@@ -63,10 +63,17 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
                                   QStyle::SP_TrashIcon);
     SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
     SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
     Connections = new TLocConnModel(kConnColumns, this);
+    Connections->SetKey([](const TLocConnRow& r) -> QVariant {
+        return QVariantList{QByteArray::fromStdString(r.UserName), r.SecurityNum};
+    });
     Results = new TLocResultModel(kResultColumns, this);
     ConnProxy = new TGridProxy(Connections, this);
     ResultProxy = new TGridProxy(Results, this);
@@ -130,6 +137,10 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
     layout->addWidget(Splitter, 1);
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(StatusLine);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
 
     connect(ConnGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });
@@ -197,6 +208,10 @@ std::vector<TLocResultRow> TLocConnForm::ResultRows(const TLocConnRow& r) const 
 }
 
 bool TLocConnForm::RefreshView() {
+    return AutoRefresh->Run(false);
+}
+
+bool TLocConnForm::Load(bool keepPlace) {
     TLocConnList list;
     if (GetLocalConnList(1, list) != TExchangeResult::Done)
         return false;
@@ -239,8 +254,14 @@ bool TLocConnForm::RefreshView() {
     }
     ReleaseLocalConnList(list);
     databaseNames_ = std::move(databaseNames);
+    const TGridPlace place = SaveGridPlace(ConnGrid);
     Connections->Reset(std::move(rows));
-    SetCurrentRow(0);
+    if (keepPlace) {
+        RestoreGridPlace(ConnGrid, place);
+        ShowCurrent();
+    } else {
+        SetCurrentRow(0);
+    }
     return complete;
 }
 

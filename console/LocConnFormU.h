@@ -5,6 +5,7 @@
 
 #include "ConsoleRequests.h"
 
+#include "AutoRefresh.h"
 #include "GridModel.h"
 #include "ViewSupport.h"
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QSplitter;
 class TGridProxy;
@@ -58,7 +60,8 @@ class TLocConnForm final : public TCenteredDialog {
 public:
     explicit TLocConnForm(QWidget* parent = nullptr);
 
-    // Reloads both tables from server 1; a failed load keeps the rows.
+    // Reloads both tables from server 1 and makes the first connection current; a failed load
+    // keeps the rows.
     bool RefreshView();
     void RefreshActExecute() { RefreshView(); }
     void DeleteConnActExecute();
@@ -84,8 +87,13 @@ public:
     QLineEdit* ResultsCountEdit;
     QLineEdit* ConnectTimeEdit;
     QLineEdit* LastRequestTimeEdit;
+    TAutoRefresh* AutoRefresh;
+    QLabel* StatusLine;
 
 private:
+    // The load behind both refreshes; an automatic one keeps the current connection by its
+    // user name and security number, the selection and the scroll position.
+    bool Load(bool keepPlace);
     void ShowCurrent();
     std::vector<TLocResultRow> ResultRows(const TLocConnRow& row) const;
     void WriteConnectionJson(TJsonText& out, const TLocConnRow& row) const;

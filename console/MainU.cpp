@@ -286,15 +286,28 @@ void TMainForm::UpdateServerLabels() {
     }
 }
 
+void TMainForm::ResetServerViews() {
+    LocConnForm->AutoRefresh->SetOn(false);
+    WebConnForm->AutoRefresh->SetOn(false);
+    DBListForm->AutoRefresh->SetOn(false);
+    ServerStatusForm->AutoRefresh->SetOn(false);
+    ErrorLogForm->AutoRefresh->SetOn(false);
+    ServerStatusForm->ClearHistory();
+}
+
 void TMainForm::SpxConnActionExecute() {
-    if (SpxAddrDlg->exec() == QDialog::Accepted)
+    if (SpxAddrDlg->exec() == QDialog::Accepted) {
+        ResetServerViews();
         UpdateServerLabels();
+    }
     UpdateActions();
 }
 
 void TMainForm::TCPConnectActionExecute() {
-    if (TCPAddrDlg->exec() == QDialog::Accepted)
+    if (TCPAddrDlg->exec() == QDialog::Accepted) {
+        ResetServerViews();
         UpdateServerLabels();
+    }
     UpdateActions();
 }
 
@@ -309,6 +322,7 @@ void TMainForm::SpxLogoutActionExecute() {
     TServerSet which;
     which.set(1);
     RequestDispatcher->RemoveServers(which);
+    ResetServerViews();
     UpdateServerLabels();
     UpdateActions();
 }

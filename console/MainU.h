@@ -90,6 +90,9 @@ private:
     void FormShow();
     void FormDestroy();
     void BuildMenu();
+    // A connection ends or begins: every view's auto refresh goes off and the status history
+    // starts afresh.
+    void ResetServerViews();
     // Loads a view and shows it modally, whatever the load gave.
     template <typename TView> void OpenView(TView& view);
 

@@ -1,12 +1,17 @@
 #include "SrvStatusFormU.h"
 
+#include "CounterChart.h"
+#include "MessageDialogs.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -37,7 +42,16 @@ TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
     auto* bar = MakeIconToolBar(this);
     RefreshAct =
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool) { return Load(); };
+    SaveHistoryAct = AddIconAction(bar, "SaveHistoryAct", "Save History...", "document-save",
+                                   QStyle::SP_DialogSaveButton);
+    SaveHistoryAct->setText(QStringLiteral("Save &History..."));
+    SaveHistoryAct->setShortcut(QKeySequence::Save);
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
+    connect(SaveHistoryAct, &QAction::triggered, this, [this] { SaveHistoryActExecute(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
@@ -93,9 +107,31 @@ TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
         CaptionLabels.push_back(caption);
         ValueLabels.push_back(value);
     }
+
+    auto* charts = new QWidget;
+    charts->setObjectName(QStringLiteral("Charts"));
+    auto* chartsLayout = new QGridLayout(charts);
+    chartsLayout->setContentsMargins(0, 0, 0, 0);
+    const char* const titles[] = {"Requests per Second", "Connected Clients", "Results Held",
+                                  "Databases Open"};
+    for (int i = 0; i < 4; ++i) {
+        auto* chart = new TCounterChart(QString::fromLatin1(titles[i]));
+        chart->setObjectName(QStringLiteral("Chart%1").arg(i));
+        chartsLayout->addWidget(chart, i / 2, i % 2);
+        Charts.push_back(chart);
+    }
+    Charts[0]->SetDecimals(1);
+
     groupsLayout->addStretch();
     GroupsArea->setWidget(groups);
     layout->addWidget(GroupsArea, 1);
+    // Below the groups and outside their scroll area: on a short screen the groups scroll and
+    // the charts stay in view.
+    layout->addWidget(charts);
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(StatusLine);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
     resize(sizeHint());
 }
 
@@ -115,13 +151,83 @@ void TServerStatusForm::FitInto(const QRect& available) {
 }
 
 bool TServerStatusForm::RefreshView() {
+    return AutoRefresh->Run(false);
+}
+
+namespace {
+
+// Milliseconds on a clock that never goes back, for the rates of the history.
+std::int64_t SteadyMilliseconds() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.elapsed();
+}
+
+} // namespace
+
+bool TServerStatusForm::Load() {
     TServerStatusBlock block{};
     if (GetServerStatus(1, block) != TExchangeResult::Done)
         return false;
     const std::vector<TStatusLine> lines = ServerStatusLines(block);
     for (std::size_t i = 0; i < lines.size() && i < ValueLabels.size(); ++i)
         ValueLabels[i]->setText(Utf8Text(lines[i].Value));
+    AddSample(block, QDateTime::currentDateTime(), SteadyMilliseconds());
     return true;
+}
+
+void TServerStatusForm::AddSample(const TServerStatusBlock& block, const QDateTime& time,
+                                  std::int64_t elapsed) {
+    history_.Add(block, time, elapsed);
+    UpdateCharts();
+}
+
+void TServerStatusForm::UpdateCharts() {
+    std::vector<TChartPoint> rates, clients, results, databases;
+    const std::size_t count = history_.Size();
+    for (auto* series : {&rates, &clients, &results, &databases})
+        series->reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const TStatusSample& s = history_[i];
+        rates.push_back({s.Time, s.Elapsed, history_.RequestsPerSecond(i)});
+        clients.push_back({s.Time, s.Elapsed, static_cast<double>(s.Block.ClientCount)});
+        results.push_back(
+            {s.Time, s.Elapsed, static_cast<double>(TStatusHistory::ResultsHeld(s.Block))});
+        databases.push_back(
+            {s.Time, s.Elapsed, static_cast<double>(TStatusHistory::DatabasesOpen(s.Block))});
+    }
+    Charts[0]->SetPoints(std::move(rates));
+    Charts[1]->SetPoints(std::move(clients));
+    Charts[2]->SetPoints(std::move(results));
+    Charts[3]->SetPoints(std::move(databases));
+}
+
+void TServerStatusForm::ClearHistory() {
+    history_.Clear();
+    UpdateCharts();
+}
+
+void TServerStatusForm::SaveHistoryActExecute() {
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save History"), QStringLiteral("status-history.csv"),
+        QStringLiteral("CSV Files (*.csv);;All Files (*)"));
+    if (!fileName.isEmpty())
+        SaveHistory(fileName);
+}
+
+bool TServerStatusForm::SaveHistory(const QString& fileName) {
+    // Written beside the file and put in its place when whole: a full disk or a closed
+    // folder leaves the file that was there as it was.
+    QSaveFile file(fileName);
+    const QByteArray csv = history_.Csv();
+    if (file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit())
+        return true;
+    ShowMessageBox("Could not save the history to '" + fileName.toStdString() +
+                   "': " + file.errorString().toStdString() + ".");
+    return false;
 }
 
 void TServerStatusForm::showEvent(QShowEvent* event) {

@@ -6,6 +6,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -43,6 +44,10 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
                                   QStyle::SP_TrashIcon);
     SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
     SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
+    AutoRefresh = new TAutoRefresh(objectName(), this);
+    AutoRefresh->AddTo(bar);
+    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
+    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
@@ -59,6 +64,7 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
                                  out.Key("last_access_time").Time(r->LastAccessTime);
                                  out.EndObject();
                              }});
+    Connections->SetKey([](const TWebConnRow& r) -> QVariant { return r.UserId; });
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::UserName, QHeaderView::Stretch);
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::LastAccessTime,
                                                        QHeaderView::ResizeToContents);
@@ -68,6 +74,10 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
     layout->addWidget(MakeGridFilter(this, ConnGrid));
     layout->addWidget(ConnGrid, 1);
     KeepLayout(this, {ConnGrid});
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(StatusLine);
+    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
 }
 
 int TWebConnForm::CurrentRow() const {
@@ -79,6 +89,10 @@ void TWebConnForm::SetCurrentRow(int row) {
 }
 
 bool TWebConnForm::RefreshView() {
+    return AutoRefresh->Run(false);
+}
+
+bool TWebConnForm::Load(bool keepPlace) {
     TWebConnList list;
     if (GetWebConnList(1, list) != TExchangeResult::Done)
         return false;
@@ -93,8 +107,12 @@ bool TWebConnForm::RefreshView() {
         }
         rows.push_back({c.UserName, c.UserId, *lastAccess});
     }
+    const TGridPlace place = SaveGridPlace(ConnGrid);
     Connections->Reset(std::move(rows));
-    SetCurrentRow(0);
+    if (keepPlace)
+        RestoreGridPlace(ConnGrid, place);
+    else
+        SetCurrentRow(0);
     return complete;
 }
 

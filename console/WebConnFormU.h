@@ -5,12 +5,14 @@
 
 #include "ConsoleRequests.h"
 
+#include "AutoRefresh.h"
 #include "GridModel.h"
 #include "ViewSupport.h"
 
 #include <vector>
 
 class QAction;
+class QLabel;
 class QTableView;
 class TGridProxy;
 
@@ -42,4 +44,11 @@ public:
     QTableView* ConnGrid;
     QAction* RefreshAct;
     QAction* DeleteConnAct;
+    TAutoRefresh* AutoRefresh;
+    QLabel* StatusLine;
+
+private:
+    // The load behind both refreshes; an automatic one keeps the current connection by its
+    // user id, the selection and the scroll position.
+    bool Load(bool keepPlace);
 };

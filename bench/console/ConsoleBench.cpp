@@ -69,6 +69,14 @@ void LocalConnectionsView(const std::string& fixtures) {
         QApplication::processEvents();
     });
     const int rows = form.Connections->rowCount();
+    // An automatic refresh keeps the current row by its key among all the rows.
+    form.SetCurrentRow(rows / 2);
+    const double automatic = BestOf(3, [&] {
+        if (!form.AutoRefresh->Run(true))
+            std::printf("  the automatic refresh failed\n");
+        QApplication::processEvents();
+    });
+    const bool kept = form.CurrentRow() == rows / 2;
     std::vector<double> moves;
     for (int i = 1; i < std::min(rows, 200); ++i) {
         const auto t0 = Clock::now();
@@ -82,6 +90,8 @@ void LocalConnectionsView(const std::string& fixtures) {
     std::printf("  request and decoding alone:   %8.1f ms\n", request);
     std::printf("  RefreshView, models filled:   %8.1f ms\n", view);
     std::printf("  ratio view/request: %.2f (target <= 1.50)\n", view / request);
+    std::printf("  automatic refresh, place kept: %8.1f ms%s\n", automatic,
+                kept ? "" : " (the current row was lost)");
     if (!moves.empty())
         std::printf("  moving the current row: median %.2f ms, slowest %.2f ms (target < 16 ms)\n",
                     moves[moves.size() / 2], moves.back());
