@@ -1,6 +1,7 @@
 #include "PacketTransport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -51,6 +52,31 @@ void ForgetReadAhead(TSocket socket) {
     std::lock_guard<std::mutex> lock(g_readAheadMutex);
     g_readAhead.erase(socket);
 }
+
+// The socket that a blocking call may be waiting on now, for a cancel from another thread. The
+// lock orders a cancel's shutdown against the closing of that socket, so that a descriptor
+// number that the system has already handed to someone else is never shut down.
+std::mutex g_activeMutex;
+TSocket g_activeSocket = kInvalidSocket;
+std::atomic<bool> g_cancelled{false};
+
+// Marks `socket` as the one in use for its lifetime; once a cancel is pending, the socket is
+// shut down at once, so that whatever is tried on it fails without waiting.
+class TActiveSocket final {
+public:
+    explicit TActiveSocket(TSocket socket) {
+        std::lock_guard<std::mutex> lock(g_activeMutex);
+        g_activeSocket = socket;
+        if (g_cancelled.load() && socket != kInvalidSocket)
+            SocketShim::ShutdownBoth(socket);
+    }
+    ~TActiveSocket() {
+        std::lock_guard<std::mutex> lock(g_activeMutex);
+        g_activeSocket = kInvalidSocket;
+    }
+    TActiveSocket(const TActiveSocket&) = delete;
+    TActiveSocket& operator=(const TActiveSocket&) = delete;
+};
 
 // Fills `n` bytes; false with the platform's error number when the peer closed or failed.
 bool ReceiveExact(TSocket socket, std::uint8_t* destination, std::size_t n, int& error) {
@@ -115,7 +141,8 @@ void DiscardStaleBytes(TSocket socket) {
 
 bool OpenCommon(TSocket& socket, std::uint8_t& serverTag, std::uint32_t& connectionId,
                 bool (*connect)(TSocket, const void*), const void* address) {
-    if (!connect(socket, address)) {
+    const TActiveSocket active(socket);
+    if (g_cancelled.load() || !connect(socket, address)) {
         CloseConnection(socket);
         socket = kInvalidSocket;
         Report("Connect Failed");
@@ -243,6 +270,11 @@ bool OpenTcpConnection(const std::array<std::uint8_t, 4>& ip, std::uint16_t port
 void CloseConnection(TSocket socket) {
     if (socket == kInvalidSocket)
         return;
+    {
+        std::lock_guard<std::mutex> lock(g_activeMutex);
+        if (g_activeSocket == socket)
+            g_activeSocket = kInvalidSocket;
+    }
     ForgetReadAhead(socket);
     SocketShim::Close(socket);
 }
@@ -408,6 +440,7 @@ bool ReceiveReply(TSocket socket, TRequestRecord& request) {
 }
 
 bool ExchangeRequest(TSocket socket, std::uint32_t connectionId, TRequestRecord& request) {
+    const TActiveSocket active(socket);
     DiscardStaleBytes(socket);
     bool ok = SendRequest(socket, connectionId, request);
     std::unique_ptr<TRequestPayload> payload = std::move(request.Payload);
@@ -417,6 +450,21 @@ bool ExchangeRequest(TSocket socket, std::uint32_t connectionId, TRequestRecord&
     if (ok && request.ReplyCode != 0 && request.Value == 5)
         request.Payload = std::move(payload);
     return ok;
+}
+
+void CancelExchange() {
+    std::lock_guard<std::mutex> lock(g_activeMutex);
+    g_cancelled.store(true);
+    if (g_activeSocket != kInvalidSocket)
+        SocketShim::ShutdownBoth(g_activeSocket);
+}
+
+void WithdrawExchangeCancel() {
+    g_cancelled.store(false);
+}
+
+bool ExchangeCancelled() {
+    return g_cancelled.load();
 }
 
 void SetSocketTimeoutsForTesting(int spxMs, int tcpMs) {
