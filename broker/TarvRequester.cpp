@@ -329,6 +329,16 @@ bool TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
             THttpExchange exchange(ModuleURL, body);
             long pauses = 0;
             int counter = 0;
+            abandon_ = false;
+            struct TWaitBracket {
+                const std::function<void()>& End;
+                ~TWaitBracket() {
+                    if (End)
+                        End();
+                }
+            } bracket{waitEnd_};
+            if (waitBegin_)
+                waitBegin_();
             for (;;) {
                 if (exchange.Completed())
                     break;
@@ -344,6 +354,11 @@ bool TTarvRequester::PostQuery(const std::string& body, bool showParseErrors) {
                 exchange.Pause(pauseMilliseconds_);
                 if (processEvents_)
                     processEvents_();
+                if (abandon_) {
+                    abandon_ = false;
+                    lastExchangePauses_ = pauses;
+                    return false; // the exchange is abandoned as it is freed
+                }
                 ++counter;
                 ++pauses;
             }

@@ -1,5 +1,6 @@
 #include "DBFormU.h"
 
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -151,7 +152,7 @@ void TDBListForm::ShowCurrent() {
 
 bool TDBListForm::RefreshView() {
     TDBList list;
-    if (GetDBList(1, list) != kExchangeDone)
+    if (RunConsoleRequest([&list] { return GetDBList(1, list); }) != kExchangeDone)
         return false;
     std::vector<TDBRow> rows;
     rows.reserve(list.size());

@@ -1,5 +1,6 @@
 #include "ErrLogFormU.h"
 
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -225,8 +226,14 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
 }
 
 bool TErrorLogForm::RefreshView() {
+    // The log is read into a text of its own: a cancelled read leaves the memo as it was.
+    std::string text;
+    std::uint16_t result = kExchangeFailed;
+    if (!RunServerRequest([&text, &result] { result = ReadWholeServerErrorLog(1, text); }))
+        return false;
     LogMemo->Clear();
-    const bool complete = ReadWholeServerErrorLog(1, text_) == kExchangeDone;
+    text_ = std::move(text);
+    const bool complete = result == kExchangeDone;
     // One paragraph per line: the memo takes the text with plain line feeds.
     QString shown = ServerLines(text_);
     if (shown.endsWith(QLatin1Char('\n')))

@@ -3,6 +3,7 @@
 #include "BusyCursor.h"
 #include "HTTPSessionsFormU.h"
 #include "MainU.h"
+#include "RequestRunner.h"
 #include "TarvRequester.h"
 #include "ViewSupport.h"
 
@@ -76,7 +77,7 @@ QScrollArea* MakeRowArea(QGroupBox* group, const char* name, QWidget*& rows) {
 } // namespace
 
 void InstallBrokerInterfaceHooks() {
-    Requester.SetProcessEventsHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    InstallBrokerWaitHooks();
     Requester.SetActivateWindowHook([] {
         if (QWidget* window = QApplication::activeWindow()) {
             window->raise();

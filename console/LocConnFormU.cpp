@@ -1,6 +1,7 @@
 #include "LocConnFormU.h"
 
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -143,7 +144,7 @@ void TLocConnForm::ShowCurrent() {
 
 bool TLocConnForm::RefreshView() {
     TLocConnList list;
-    if (GetLocalConnList(1, list) != kExchangeDone)
+    if (RunConsoleRequest([&list] { return GetLocalConnList(1, list); }) != kExchangeDone)
         return false;
     std::vector<TLocConnRow> rows;
     rows.reserve(list.size());
@@ -195,7 +196,8 @@ void TLocConnForm::DeleteConnActExecute() {
     // The request waits for the server while the window stays live: it sends copies.
     const std::string userName = r->UserName;
     const std::int32_t securityNum = r->SecurityNum;
-    if (DeleteLocalConn(1, userName, securityNum) != kExchangeDone)
+    if (RunConsoleRequest([&] { return DeleteLocalConn(1, userName, securityNum); }) !=
+        kExchangeDone)
         return;
     Connections->Remove(row);
     SetCurrentRow(std::min(row, Connections->rowCount() - 1));

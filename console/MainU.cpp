@@ -9,6 +9,7 @@
 #include "PanelPicture.h"
 #include "ReplyBuffer.h"
 #include "RequestDispatcher.h"
+#include "RequestRunner.h"
 #include "ServerErrors.h"
 #include "SpxAddrDlgU.h"
 #include "SrvStatusFormU.h"
@@ -190,6 +191,9 @@ void TMainForm::BuildMenu() {
 }
 
 void TMainForm::UpdateActions() {
+    // The dispatcher's tables belong to the request's worker until it ends.
+    if (ConsoleRequestRunning())
+        return;
     const bool connected = IsConnected();
     // Without a dispatcher no server command can run.
     const bool canConnect = dispatcherReady_ && !connected;
@@ -305,7 +309,7 @@ void TMainForm::SpxLogoutActionExecute() {
                           {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) !=
         TMsgDlgBtn::mbYes)
         return;
-    RequestDispatcher->LogoutServer(1);
+    RunServerRequest([] { RequestDispatcher->LogoutServer(1); });
     TServerSet which;
     which.set(1);
     RequestDispatcher->RemoveServers(which);
@@ -320,7 +324,9 @@ void TMainForm::HTTPSessionActionExecute() {
 
 template <typename TView> void TMainForm::OpenView(TView& view) {
     view.RefreshView();
-    view.exec();
+    // A console closed during the load ends rather than opening the view.
+    if (!CloseRequestedDuringRequest(this))
+        view.exec();
 }
 
 void TMainForm::DisplayLocalConnListActionExecute() {
@@ -343,5 +349,5 @@ void TMainForm::ClearErrLogActionExecute() {
     if (ShowMessageDialog("Are you sure to clear error log?", TMsgDlgType::mtConfirmation,
                           {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) ==
         TMsgDlgBtn::mbYes)
-        ClearServerErrorLog(1);
+        RunConsoleRequest([] { return ClearServerErrorLog(1); });
 }

@@ -1,5 +1,6 @@
 #include "SrvStatusFormU.h"
 
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -116,7 +117,7 @@ void TServerStatusForm::FitInto(const QRect& available) {
 
 bool TServerStatusForm::RefreshView() {
     TServerStatusBlock block{};
-    if (GetServerStatus(1, block) != kExchangeDone)
+    if (RunConsoleRequest([&block] { return GetServerStatus(1, block); }) != kExchangeDone)
         return false;
     const std::vector<TStatusLine> lines = ServerStatusLines(block);
     for (std::size_t i = 0; i < lines.size() && i < ValueLabels.size(); ++i)

@@ -1,6 +1,7 @@
 #include "WebConnFormU.h"
 
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "ViewSupport.h"
 
 #include <QHeaderView>
@@ -64,7 +65,7 @@ void TWebConnForm::SetCurrentRow(int row) {
 
 bool TWebConnForm::RefreshView() {
     TWebConnList list;
-    if (GetWebConnList(1, list) != kExchangeDone)
+    if (RunConsoleRequest([&list] { return GetWebConnList(1, list); }) != kExchangeDone)
         return false;
     std::vector<TWebConnRow> rows;
     rows.reserve(list.size());
@@ -87,7 +88,10 @@ void TWebConnForm::DeleteConnActExecute() {
     if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
         return;
     const TWebConnRow* r = Connections->RowAt(row);
-    if (r == nullptr || DeleteWebConn(1, r->UserId) != kExchangeDone)
+    if (r == nullptr)
+        return;
+    const std::int32_t userId = r->UserId;
+    if (RunConsoleRequest([userId] { return DeleteWebConn(1, userId); }) != kExchangeDone)
         return;
     Connections->Remove(row);
     SetCurrentRow(std::min(row, Connections->rowCount() - 1));
