@@ -9,6 +9,7 @@ class QLabel;
 class QPushButton;
 
 class TWaitWindow final : public QDialog {
+    Q_OBJECT
 public:
     explicit TWaitWindow(QWidget* parent = nullptr);
 
