@@ -353,19 +353,22 @@ namespace {
 struct TBrokerWait {
     QElapsedTimer Elapsed;
     QPointer<TWaitWindow> Window;
+    int Depth = 1; // an exchange started from inside another's wait shares its window
 };
 TBrokerWait* g_brokerWait = nullptr;
 
 void BeginBrokerWait() {
-    if (g_brokerWait != nullptr)
+    if (g_brokerWait != nullptr) {
+        ++g_brokerWait->Depth;
         return;
+    }
     g_brokerWait = new TBrokerWait;
     g_brokerWait->Elapsed.start();
     g_brokerWaiting = true;
 }
 
 void EndBrokerWait() {
-    if (g_brokerWait == nullptr)
+    if (g_brokerWait == nullptr || --g_brokerWait->Depth > 0)
         return;
     delete g_brokerWait->Window.data();
     delete g_brokerWait;
