@@ -122,7 +122,7 @@ TEST_F(RequestRunnerTest, TheInterfaceLivesDuringAWaitAndCancelEndsIt) {
                 ended - watch.pressedAtMs_, watch.shownAtMs_ - started);
 
     // The timer kept firing: the thread was never blocked for the wait.
-    EXPECT_GE(watch.ticks_, 10);
+    EXPECT_GE(watch.ticks_, 3);
     EXPECT_GE(watch.shownAtMs_ - started, kWaitWindowDelayMs);
     EXPECT_EQ(watch.caption_, "Please Wait");
     EXPECT_EQ(watch.text_, "Waiting for the server's answer...");
