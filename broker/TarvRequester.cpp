@@ -357,6 +357,16 @@ TBrokerOutcome TTarvRequester::PostQuery(const std::string& body, bool showParse
             THttpExchange exchange(ModuleURL, body);
             long pauses = 0;
             int counter = 0;
+            abandon_ = false;
+            struct TWaitBracket {
+                const std::function<void()>& End;
+                ~TWaitBracket() {
+                    if (End)
+                        End();
+                }
+            } bracket{waitEnd_};
+            if (waitBegin_)
+                waitBegin_();
             for (;;) {
                 if (exchange.Completed())
                     break;
@@ -372,6 +382,11 @@ TBrokerOutcome TTarvRequester::PostQuery(const std::string& body, bool showParse
                 exchange.Pause(pauseMilliseconds_);
                 if (processEvents_)
                     processEvents_();
+                if (abandon_) {
+                    abandon_ = false;
+                    lastExchangePauses_ = pauses;
+                    return TBrokerOutcome::Abandoned; // the exchange is abandoned as it is freed
+                }
                 ++counter;
                 ++pauses;
             }

@@ -190,6 +190,15 @@ public:
     // Runs the pending interface events between pauses (the console sets Qt's event
     // processing; the command-line tool sets none).
     void SetProcessEventsHook(std::function<void()> hook) { processEvents_ = std::move(hook); }
+    // Called when an exchange starts waiting for its answer and when that wait ends (the console
+    // shows its wait window in between).
+    void SetWaitHooks(std::function<void()> begin, std::function<void()> end) {
+        waitBegin_ = std::move(begin);
+        waitEnd_ = std::move(end);
+    }
+    // Abandons the exchange that is waiting, as the answer Yes to the slow-exchange question
+    // does; called on the interface thread from inside the process-events hook.
+    void AbandonExchange() { abandon_ = true; }
     // Brings the application's active window to the front before a parse-error box.
     void SetActivateWindowHook(std::function<void()> hook) { activateWindow_ = std::move(hook); }
 
@@ -218,6 +227,9 @@ private:
 
     std::function<void()> processEvents_;
     std::function<void()> activateWindow_;
+    std::function<void()> waitBegin_;
+    std::function<void()> waitEnd_;
+    bool abandon_ = false;
     int pauseCount_ = kDefaultPauseCount;
     int pauseMilliseconds_ = kDefaultPauseMilliseconds;
     long lastExchangePauses_ = 0;

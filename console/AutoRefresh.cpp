@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "GridModel.h"
+#include "RequestRunner.h"
 #include "ViewSupport.h"
 
 #include <QAbstractItemModel>
@@ -236,6 +237,9 @@ QString TAutoRefresh::StoppedText(const QTime& time) {
 
 bool TAutoRefresh::WindowMayRefresh(const QWidget* window) {
     if (window == nullptr || !window->isVisible() || window->isMinimized())
+        return false;
+    // Another request of the console (or a broker wait) runs: the tick comes again later.
+    if (ConsoleRequestRunning())
         return false;
     const QWidget* modal = QApplication::activeModalWidget();
     return modal == nullptr || modal == window;

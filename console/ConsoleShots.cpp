@@ -18,6 +18,7 @@
 #include "SpxAddrDlgU.h"
 #include "SrvStatusFormU.h"
 #include "TCPAddrDlgU.h"
+#include "WaitWindow.h"
 #include "WebConnFormU.h"
 
 #include <QApplication>
@@ -254,6 +255,9 @@ int main(int argc, char* argv[]) {
             "Are you sure about deleting connection?", TMsgDlgType::mtConfirmation,
             {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}));
         Save(*question, "confirmation-box");
+        // The window of a request that waits for its answer.
+        TWaitWindow wait(&form);
+        Save(wait, "wait-window");
 
         if (argc == 6 && !ShootBrokerWindows(form, std::atoi(argv[4]), argv[5]))
             ++failures;

@@ -1,6 +1,7 @@
 #include "DBFormU.h"
 
 #include "GridTools.h"
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -212,7 +213,7 @@ bool TDBListForm::RefreshView() {
 
 bool TDBListForm::Load(bool keepPlace) {
     TDBList list;
-    if (GetDBList(1, list) != TExchangeResult::Done)
+    if (RunConsoleRequest([&list] { return GetDBList(1, list); }) != TExchangeResult::Done)
         return false;
     std::vector<TDBRow> rows;
     rows.reserve(list.size());

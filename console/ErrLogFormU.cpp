@@ -2,6 +2,7 @@
 
 #include "GridTools.h"
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -571,11 +572,15 @@ bool TErrorLogForm::Load(bool keepPlace) {
     const int top = vertical->value();
     const int left = horizontal->value();
     const bool atEnd = top > 0 && top == vertical->maximum();
-    // A manual refresh empties the memo while it reads; an automatic one shows the old text
-    // until the new one is there.
-    if (!keepPlace)
-        LogMemo->Clear();
-    const bool complete = ReadWholeServerErrorLog(1, text_) == TExchangeResult::Done;
+    // The log is read into a text of its own: the memo shows the old text until the new one is
+    // there, and a cancelled read leaves it as it was.
+    std::string text;
+    TExchangeResult result = TExchangeResult::Failed;
+    if (!RunServerRequest([&text, &result] { result = ReadWholeServerErrorLog(1, text); }))
+        return false;
+    LogMemo->Clear();
+    text_ = std::move(text);
+    const bool complete = result == TExchangeResult::Done;
     // One paragraph per line: the memo takes the text with plain line feeds.
     QString shown = ServerLines(text_);
     if (shown.endsWith(QLatin1Char('\n')))

@@ -4,6 +4,7 @@
 #include "HTTPSessionsFormU.h"
 #include "MainU.h"
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "TarvRequester.h"
 #include "ViewSupport.h"
 
@@ -77,7 +78,7 @@ QScrollArea* MakeRowArea(QGroupBox* group, const char* name, QWidget*& rows) {
 } // namespace
 
 void InstallBrokerInterfaceHooks() {
-    Requester.SetProcessEventsHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    InstallBrokerWaitHooks();
     Requester.SetActivateWindowHook([] {
         if (QWidget* window = QApplication::activeWindow()) {
             window->raise();

@@ -2,6 +2,7 @@
 
 #include "GridTools.h"
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -213,7 +214,7 @@ bool TLocConnForm::RefreshView() {
 
 bool TLocConnForm::Load(bool keepPlace) {
     TLocConnList list;
-    if (GetLocalConnList(1, list) != TExchangeResult::Done)
+    if (RunConsoleRequest([&list] { return GetLocalConnList(1, list); }) != TExchangeResult::Done)
         return false;
     std::vector<TLocConnRow> rows;
     rows.reserve(list.size());
@@ -276,7 +277,8 @@ void TLocConnForm::DeleteConnActExecute() {
     // The request waits for the server while the window stays live: it sends copies.
     const std::string userName = r->UserName;
     const std::int32_t securityNum = r->SecurityNum;
-    if (DeleteLocalConn(1, userName, securityNum) != TExchangeResult::Done)
+    if (RunConsoleRequest([&] { return DeleteLocalConn(1, userName, securityNum); }) !=
+        TExchangeResult::Done)
         return;
     Connections->Remove(row);
     SetCurrentRow(std::min(shown, ConnProxy->rowCount() - 1));

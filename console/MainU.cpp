@@ -9,6 +9,7 @@
 #include "PanelPicture.h"
 #include "ReplyBuffer.h"
 #include "RequestDispatcher.h"
+#include "RequestRunner.h"
 #include "ServerErrors.h"
 #include "SpxAddrDlgU.h"
 #include "SrvStatusFormU.h"
@@ -190,6 +191,9 @@ void TMainForm::BuildMenu() {
 }
 
 void TMainForm::UpdateActions() {
+    // The dispatcher's tables belong to the request's worker until it ends.
+    if (ConsoleRequestRunning())
+        return;
     const bool connected = IsConnected();
     // Without a dispatcher no server command can run.
     const bool canConnect = dispatcherReady_ && !connected;
@@ -318,7 +322,7 @@ void TMainForm::SpxLogoutActionExecute() {
                           {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) !=
         TMsgDlgBtn::mbYes)
         return;
-    RequestDispatcher->LogoutServer(1);
+    RunServerRequest([] { RequestDispatcher->LogoutServer(1); });
     TServerSet which;
     which.set(1);
     RequestDispatcher->RemoveServers(which);
@@ -334,7 +338,9 @@ void TMainForm::HTTPSessionActionExecute() {
 
 template <typename TView> void TMainForm::OpenView(TView& view) {
     view.RefreshView();
-    view.exec();
+    // A console closed during the load ends rather than opening the view.
+    if (!CloseRequestedDuringRequest(this))
+        view.exec();
 }
 
 void TMainForm::DisplayLocalConnListActionExecute() {
@@ -357,5 +363,5 @@ void TMainForm::ClearErrLogActionExecute() {
     if (ShowMessageDialog("Are you sure to clear error log?", TMsgDlgType::mtConfirmation,
                           {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel}) ==
         TMsgDlgBtn::mbYes)
-        ClearServerErrorLog(1);
+        RunConsoleRequest([] { return ClearServerErrorLog(1); });
 }

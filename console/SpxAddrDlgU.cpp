@@ -1,6 +1,7 @@
 #include "SpxAddrDlgU.h"
 
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "ViewSupport.h"
 
 #include <QApplication>
@@ -94,7 +95,11 @@ bool TSpxAddrDlg::ConnectAndLogin() {
         return false;
     }
     const TServerAddress address = EncodeIpxAddress(fields);
-    if (!ConnectAndLoginSpx(address, PasswordEdit->text().toStdString(), DialogBusyHooks()))
+    const std::string password = PasswordEdit->text().toStdString();
+    bool connected = false;
+    RunServerRequest(
+        [&] { connected = ConnectAndLoginSpx(address, password, RequestBusyHooks()); });
+    if (!connected)
         return false;
     SaveSpxServerAddress(address);
     return true;

@@ -2,6 +2,7 @@
 
 #include "CounterChart.h"
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "ViewRules.h"
 #include "ViewSupport.h"
 
@@ -170,7 +171,7 @@ std::int64_t SteadyMilliseconds() {
 
 bool TServerStatusForm::Load() {
     TServerStatusBlock block{};
-    if (GetServerStatus(1, block) != TExchangeResult::Done)
+    if (RunConsoleRequest([&block] { return GetServerStatus(1, block); }) != TExchangeResult::Done)
         return false;
     const std::vector<TStatusLine> lines = ServerStatusLines(block);
     for (std::size_t i = 0; i < lines.size() && i < ValueLabels.size(); ++i)

@@ -2,6 +2,7 @@
 
 #include "ConnectLogin.h"
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "SpxAddrDlgU.h"
 #include "ViewSupport.h"
 
@@ -87,7 +88,11 @@ bool TTCPAddrDlg::ConnectAndLogin() {
         ShowMessageBox(message);
         return false;
     }
-    if (!ConnectAndLoginTcp(ip, port, PasswordEdit->text().toStdString(), DialogBusyHooks()))
+    const std::string password = PasswordEdit->text().toStdString();
+    bool connected = false;
+    RunServerRequest(
+        [&] { connected = ConnectAndLoginTcp(ip, port, password, RequestBusyHooks()); });
+    if (!connected)
         return false;
     SaveTcpServerAddress(ip, port);
     return true;

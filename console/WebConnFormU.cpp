@@ -2,6 +2,7 @@
 
 #include "GridTools.h"
 #include "MessageDialogs.h"
+#include "RequestRunner.h"
 #include "ViewSupport.h"
 
 #include <QHeaderView>
@@ -94,7 +95,7 @@ bool TWebConnForm::RefreshView() {
 
 bool TWebConnForm::Load(bool keepPlace) {
     TWebConnList list;
-    if (GetWebConnList(1, list) != TExchangeResult::Done)
+    if (RunConsoleRequest([&list] { return GetWebConnList(1, list); }) != TExchangeResult::Done)
         return false;
     std::vector<TWebConnRow> rows;
     rows.reserve(list.size());
@@ -122,7 +123,10 @@ void TWebConnForm::DeleteConnActExecute() {
     if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
         return;
     const TWebConnRow* r = Connections->RowAt(row);
-    if (r == nullptr || DeleteWebConn(1, r->UserId) != TExchangeResult::Done)
+    if (r == nullptr)
+        return;
+    const std::int32_t userId = r->UserId;
+    if (RunConsoleRequest([userId] { return DeleteWebConn(1, userId); }) != TExchangeResult::Done)
         return;
     Connections->Remove(row);
     SetCurrentRow(std::min(shown, ConnProxy->rowCount() - 1));

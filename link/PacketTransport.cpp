@@ -3,7 +3,9 @@
 #include "Protocol.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -39,6 +41,31 @@ TConnection::TReadAhead& ReadAheadOf(TConnection& connection) {
         ahead.Bytes.resize(kReadAheadSize);
     return ahead;
 }
+
+// The socket that a blocking call may be waiting on now, for a cancel from another thread. The
+// lock orders a cancel's shutdown against the closing of that socket, so that a descriptor
+// number that the system has already handed to someone else is never shut down.
+std::mutex g_activeMutex;
+TSocket g_activeSocket = kInvalidSocket;
+std::atomic<bool> g_cancelled{false};
+
+// Marks `socket` as the one in use for its lifetime; once a cancel is pending, the socket is
+// shut down at once, so that whatever is tried on it fails without waiting.
+class TActiveSocket final {
+public:
+    explicit TActiveSocket(TSocket socket) {
+        std::lock_guard<std::mutex> lock(g_activeMutex);
+        g_activeSocket = socket;
+        if (g_cancelled.load() && socket != kInvalidSocket)
+            SocketShim::ShutdownBoth(socket);
+    }
+    ~TActiveSocket() {
+        std::lock_guard<std::mutex> lock(g_activeMutex);
+        g_activeSocket = kInvalidSocket;
+    }
+    TActiveSocket(const TActiveSocket&) = delete;
+    TActiveSocket& operator=(const TActiveSocket&) = delete;
+};
 
 // Fills `n` bytes; false with the platform's error number when the peer closed or failed.
 bool ReceiveExact(TConnection& connection, std::uint8_t* destination, std::size_t n, int& error) {
@@ -105,7 +132,8 @@ void DiscardStaleBytes(TConnection& connection) {
 
 bool OpenCommon(TConnection& connection, std::uint8_t& serverTag, std::uint32_t& connectionId,
                 bool (*connect)(TSocket, const void*), const void* address) {
-    if (!connect(connection.Socket(), address)) {
+    const TActiveSocket active(connection.Socket());
+    if (g_cancelled.load() || !connect(connection.Socket(), address)) {
         CloseConnection(connection);
         Report("Connect Failed");
         return false;
@@ -203,8 +231,15 @@ TConnection& TConnection::operator=(TConnection&& other) noexcept {
 }
 
 void TConnection::Close() {
-    if (socket_ != kInvalidSocket)
+    if (socket_ != kInvalidSocket) {
+        // A cancel must never shut down the number once the system may have handed it on.
+        {
+            std::lock_guard<std::mutex> lock(g_activeMutex);
+            if (g_activeSocket == socket_)
+                g_activeSocket = kInvalidSocket;
+        }
         SocketShim::Close(socket_);
+    }
     socket_ = kInvalidSocket;
     ahead_ = TReadAhead{};
 }
@@ -425,6 +460,7 @@ bool ReceiveReply(TConnection& connection, TRequestRecord& request) {
 }
 
 bool ExchangeRequest(TConnection& connection, std::uint32_t connectionId, TRequestRecord& request) {
+    const TActiveSocket active(connection.Socket());
     DiscardStaleBytes(connection);
     bool ok = SendRequest(connection.Socket(), connectionId, request);
     std::unique_ptr<TRequestPayload> payload = std::move(request.Payload);
@@ -434,6 +470,21 @@ bool ExchangeRequest(TConnection& connection, std::uint32_t connectionId, TReque
     if (ok && request.ReplyCode != 0 && request.Value == ReplyValue::kListChanged)
         request.Payload = std::move(payload);
     return ok;
+}
+
+void CancelExchange() {
+    std::lock_guard<std::mutex> lock(g_activeMutex);
+    g_cancelled.store(true);
+    if (g_activeSocket != kInvalidSocket)
+        SocketShim::ShutdownBoth(g_activeSocket);
+}
+
+void WithdrawExchangeCancel() {
+    g_cancelled.store(false);
+}
+
+bool ExchangeCancelled() {
+    return g_cancelled.load();
 }
 
 void SetSocketTimeoutsForTesting(int spxMs, int tcpMs) {

@@ -116,6 +116,15 @@ void CloseConnection(TConnection& connection);
 // Sends the request and receives its whole reply into `request`.
 bool ExchangeRequest(TConnection& connection, std::uint32_t connectionId, TRequestRecord& request);
 
+// Cancel from another thread. The socket of the exchange or the connection opening in progress
+// is shut down, so that its blocking send, receive or connect returns a failure at once, and
+// every exchange or opening that starts afterwards fails the same way until the cancel is
+// withdrawn. Safe to call from any thread at any time; a socket is never shut down after its
+// connection was closed.
+void CancelExchange();
+void WithdrawExchangeCancel();
+bool ExchangeCancelled();
+
 // The password as the login sends it: at most its first 30 characters, each XOR the sum of
 // their codes mod 256.
 std::string ScramblePassword(const std::string& password);

@@ -10,6 +10,7 @@
 #include "HttpLoginDlgU.h"
 #include "MainU.h"
 #include "MessagePresenters.h"
+#include "RequestRunner.h"
 #include "ServerErrors.h"
 #include "TempFolder.h"
 
@@ -631,6 +632,49 @@ TEST_F(BrokerWindowsTest, ActionsWhileAnExchangeWaits) {
     EXPECT_TRUE(boxes_.Texts().empty());
     EXPECT_EQ(sessions_->Sessions->rowCount(), 2);
     EXPECT_TRUE(sessions_->RefreshAct->isEnabled());
+}
+
+// A broker that takes its time gets the wait window, whose Cancel abandons the exchange as the
+// answer Yes to the slow-exchange question does.
+TEST_F(BrokerWindowsTest, TheWaitWindowAbandonsASlowExchangeAsTheAbortDoes) {
+    StartBroker();
+    login_->show();
+    const std::string url = "127.0.0.1:" + Port() + "/web";
+
+    // The described abort, answered at the first question.
+    broker_->Broker().SetBehaviours({Delay("GetServerList", 3000)});
+    Requester.SetPauseCountForTesting(2);
+    boxes_.Answer(TMsgDlgBtn::mbYes);
+    Connect(url);
+    const std::size_t abortedRows = login_->RowCount();
+    std::vector<std::string> abortedBoxes = boxes_.Texts();
+    ASSERT_FALSE(abortedBoxes.empty());
+    EXPECT_EQ(abortedBoxes.front(), Requester.SlowExchangeQuestion());
+    abortedBoxes.erase(abortedBoxes.begin());
+    boxes_.Clear();
+
+    // The wait window's Cancel.
+    Requester.ResetWaitForTesting();
+    Requester.SetPauseMillisecondsForTesting(5);
+    broker_->Broker().SetBehaviours({Delay("GetServerList", 3000)});
+    std::string caption;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QStringLiteral("WaitWindow") && w->isVisible() &&
+                caption.empty()) {
+                caption = w->windowTitle().toStdString();
+                QTest::keyClick(w, Qt::Key_Escape);
+            }
+    });
+    watch.start(10);
+    Connect(url);
+    watch.stop();
+    EXPECT_EQ(caption, "Please Wait");
+    EXPECT_EQ(login_->RowCount(), abortedRows);
+    EXPECT_EQ(abortedRows, 0u);
+    EXPECT_EQ(boxes_.Texts(), abortedBoxes);
+    EXPECT_FALSE(ConsoleRequestRunning());
 }
 
 // The main window's "&HTTP Sessions" opens the dialog modally, and the saved broker URL is

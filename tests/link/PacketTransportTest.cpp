@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <numeric>
 #include <sys/socket.h>
@@ -605,6 +606,110 @@ TEST_F(PacketTransportTest, ReplyWithoutRoomForItsBufferIsReadToTheEnd) {
     next.Code = 1;
     ASSERT_TRUE(ExchangeRequest(socket, 77, next));
     EXPECT_EQ(next.Value, 8);
+    CloseConnection(socket);
+}
+
+// A cancel from another thread ends a blocking call on the connection in use: the exchange or
+// the opening fails as on a broken link, and so does whatever starts before the cancel is
+// withdrawn.
+class CancelExchangeTest : public PacketTransportTest {
+protected:
+    void TearDown() override {
+        WithdrawExchangeCancel();
+        PacketTransportTest::TearDown();
+    }
+
+    // Runs `call` on a thread of its own, cancels once `started` is set and answers whether the
+    // call returned (it must, and with a failure) within the peer's patience.
+    template <typename Call> void CancelWhileBlocked(std::atomic<bool>& started, Call call) {
+        std::atomic<bool> returned{false};
+        bool result = true;
+        std::thread worker([&] {
+            result = call();
+            returned = true;
+        });
+        for (int i = 0; i < 1000 && !started; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(started.load());
+        // The call is now blocked on a peer that stays silent for ever.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(returned.load());
+        CancelExchange();
+        for (int i = 0; i < 1000 && !returned; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(returned.load()) << "the blocked call did not return after the cancel";
+        worker.join();
+        EXPECT_FALSE(result);
+    }
+};
+
+// Waits until the test ends the peer, without answering.
+void StaySilent(TPeerConnection& c) {
+    c.ReadExactly(1, 20000);
+}
+
+TEST_F(CancelExchangeTest, ABlockedReceiveReturnsAFailure) {
+    std::atomic<bool> asked{false};
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        asked = true;
+        StaySilent(c);
+    });
+    TConnection socket = Open(peer);
+    CancelWhileBlocked(asked, [&] {
+        TRequestRecord r;
+        r.Code = 368;
+        return ExchangeRequest(socket, 77, r);
+    });
+    // Later exchanges fail at once while the cancel stands.
+    TRequestRecord again;
+    again.Code = 368;
+    EXPECT_FALSE(ExchangeRequest(socket, 77, again));
+    CloseConnection(socket);
+}
+
+TEST_F(CancelExchangeTest, AnOpeningWaitingForTheRegistrationFails) {
+    std::atomic<bool> accepted{false};
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        accepted = true;
+        StaySilent(c);
+    });
+    TConnection socket;
+    CancelWhileBlocked(accepted, [&] {
+        std::uint32_t id = 0;
+        std::uint8_t tag = 0;
+        return OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag);
+    });
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(reports_.back(), "Server could not Register this Client");
+}
+
+TEST_F(CancelExchangeTest, WithdrawnCancelLeavesNewConnectionsWorking) {
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        const std::vector<Bytes> request = c.ReadRequestPackets();
+        if (request.empty())
+            return;
+        TWireHeader reply;
+        reply.ConnectionId = 77;
+        reply.RequestCode = ParseHeader(request[0]).RequestCode;
+        reply.Serial = ParseHeader(request[0]).Serial;
+        reply.Value = 42;
+        c.Write(MakeReply(reply, {}));
+    });
+    // A cancel with nothing in progress still fails the next opening.
+    CancelExchange();
+    TConnection socket;
+    std::uint32_t id = 0;
+    std::uint8_t tag = 0;
+    EXPECT_FALSE(OpenTcpConnection(kLoopback, peer.Port(), socket, id, tag));
+    WithdrawExchangeCancel();
+    socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 20;
+    ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+    EXPECT_EQ(r.Value, 42);
     CloseConnection(socket);
 }
 
