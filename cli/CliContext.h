@@ -10,6 +10,7 @@
 // 2 the command line was not valid.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ struct TCliContext {
     std::vector<std::string> Servers; // --server NAME, repeatable
     std::string IdPermutation;        // --id-permutation LIST (already validated)
     double Timeout = 0;               // --timeout SECONDS, 0 for no limit
+
+    // Arguments of the server commands.
+    std::int32_t KillSecurityNum = 0; // kill-local SECURITY_NUM
+    std::string KillUserName;         // kill-local USER_NAME
+    std::int32_t KillUserId = 0;      // kill-web USER_ID
 
     int ExitCode = kExitSuccess;
 
