@@ -40,6 +40,7 @@ struct TCliContext {
     std::int32_t KillSecurityNum = 0; // kill-local SECURITY_NUM
     std::string KillUserName;         // kill-local USER_NAME
     std::int32_t KillUserId = 0;      // kill-web USER_ID
+    double WatchSeconds = 0;          // status --watch SECONDS, 0 without it
 
     int ExitCode = kExitSuccess;
 
@@ -71,6 +72,8 @@ inline constexpr std::size_t kMaxServerUserName = 30;
 
 // The seconds of a --timeout value: a positive decimal number; nothing when it is not one.
 std::optional<double> ParseTimeout(const std::string& text);
+// The seconds of a status --watch value: a positive decimal number, as for --timeout.
+std::optional<double> ParseWatchInterval(const std::string& text);
 // "The command did not finish within 5 seconds."
 std::string TimeLimitMessage(double seconds);
 

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -37,7 +38,22 @@ void AddServerCommands(CLI::App& app, TCliContext& ctx) {
     AddCommand(app, ctx, "webs", "the web connections", Webs);
     AddCommand(app, ctx, "databases", "the databases with their children and results", Databases);
 
-    AddCommand(app, ctx, "status", "the server's counters", Status);
+    CLI::App* status = AddCommand(app, ctx, "status", "the server's counters", Status);
+    status
+        ->add_option_function<std::string>(
+            "--watch",
+            [&ctx](const std::string& value) {
+                const std::optional<double> seconds = ParseWatchInterval(value);
+                if (!seconds)
+                    throw CLI::ValidationError("--watch", "the interval must be a positive "
+                                                          "number of seconds, not \"" +
+                                                              value + "\"");
+                ctx.WatchSeconds = *seconds;
+            },
+            "ask again every SECONDS until interrupted (SIGINT or SIGTERM), one line a sample: "
+            "the time, requests per second, clients, results held and databases open; with "
+            "--json one JSON object a line")
+        ->type_name("SECONDS");
 
     AddCommand(app, ctx, "error-log", "the whole server error log", ErrorLog);
     AddCommand(app, ctx, "clear-error-log", "clear the server's error log", ClearErrorLog);

@@ -17,6 +17,8 @@ bool Webs(TCliContext& ctx);
 bool KillWeb(TCliContext& ctx);
 bool Databases(TCliContext& ctx);
 bool Status(TCliContext& ctx);
+// status --watch: a sample every ctx.WatchSeconds until SIGINT or SIGTERM (StatusWatch.h).
+bool StatusWatch(TCliContext& ctx);
 bool ErrorLog(TCliContext& ctx);
 bool ClearErrorLog(TCliContext& ctx);
 

@@ -34,6 +34,8 @@ void WriteStatusMembers(TJsonWriter& out, const TServerStatusBlock& block) {
 }
 
 bool Status(TCliContext& ctx) {
+    if (ctx.WatchSeconds > 0)
+        return StatusWatch(ctx);
     TServerStatusBlock block;
     if (GetServerStatus(1, block) != kExchangeDone)
         return false;
