@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -733,6 +734,31 @@ TEST(CliStatusWatchTest, SamplesAsTextLines) {
         << lines[1];
     server.Stop();
     EXPECT_EQ(server.Codes().back(), 19) << "no logout";
+}
+
+TEST(CliStatusWatchTest, ASignalFinishesTheSampleBeingTakenAndASecondOneEndsAtOnce) {
+    // A server that answers the admission and then never the status request.
+    TSessionLog log;
+    std::atomic<bool> asked{false};
+    TScriptedPeer peer([&log, &asked](TPeerConnection& c) {
+        ServePackets(c, log, [&asked](const TWireHeader& h, TPeerConnection& conn) {
+            if (h.RequestCode != 373)
+                return conn.Write(Answer(h, {}));
+            asked = true;
+            return true;
+        });
+    });
+    TChild child(kAdmin, {"--tcp", Tcp(peer), "status", "--watch", "1"});
+    ASSERT_TRUE(WaitFor([&] { return asked.load(); }));
+    ASSERT_TRUE(WaitFor([&] { return Catches(child.Pid(), SIGINT); }));
+    ::kill(child.Pid(), SIGINT);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(::waitpid(child.Pid(), nullptr, WNOHANG), 0)
+        << "the first signal ended the command in the middle of its request";
+    ::kill(child.Pid(), SIGINT);
+    EXPECT_EQ(child.Wait(), "exit 130");
+    peer.Join();
+    EXPECT_EQ(log.Codes(), (std::vector<std::uint16_t>{20, 18, 1, 373}));
 }
 
 TEST(CliStatusWatchTest, AFailedRequestEndsTheWatchWithItsMessage) {
