@@ -156,9 +156,11 @@ void Watch(int wakeRead) {
             continue; // the deadline, or an interrupted wait: WaitTime looks again
         unsigned char bytes[64];
         const ssize_t n = ::read(wakeRead, bytes, sizeof bytes);
+        // 0 only wakes the thread to look at the deadline again; a signal ends the program
+        // unless a TSignalCatch takes it.
         for (ssize_t i = 0; i < n; ++i)
-            if (bytes[i] != 0 && !Catch(bytes[i])) // 0 only wakes the thread to look at the
-                End(128 + bytes[i], {});           // deadline again
+            if (bytes[i] != 0 && !Catch(bytes[i]))
+                End(128 + bytes[i], {});
     }
 }
 
