@@ -100,6 +100,10 @@ std::optional<double> ParseTimeout(const std::string& text) {
     return seconds;
 }
 
+std::optional<double> ParseWatchInterval(const std::string& text) {
+    return ParseTimeout(text);
+}
+
 std::string TimeLimitMessage(double seconds) {
     char number[32];
     const auto [end, error] = std::to_chars(number, number + sizeof number, seconds);

@@ -10,6 +10,7 @@
 // 2 the command line was not valid.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ struct TCliContext {
     std::vector<std::string> Servers; // --server NAME, repeatable
     std::string IdPermutation;        // --id-permutation LIST (already validated)
     double Timeout = 0;               // --timeout SECONDS, 0 for no limit
+
+    // Arguments of the server commands.
+    std::int32_t KillSecurityNum = 0; // kill-local SECURITY_NUM
+    std::string KillUserName;         // kill-local USER_NAME
+    std::int32_t KillUserId = 0;      // kill-web USER_ID
+    double WatchSeconds = 0;          // status --watch SECONDS, 0 without it
 
     int ExitCode = kExitSuccess;
 
@@ -65,6 +72,8 @@ inline constexpr std::size_t kMaxServerUserName = 30;
 
 // The seconds of a --timeout value: a positive decimal number; nothing when it is not one.
 std::optional<double> ParseTimeout(const std::string& text);
+// The seconds of a status --watch value: a positive decimal number, as for --timeout.
+std::optional<double> ParseWatchInterval(const std::string& text);
 // "The command did not finish within 5 seconds."
 std::string TimeLimitMessage(double seconds);
 

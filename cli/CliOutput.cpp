@@ -33,13 +33,17 @@ bool OutputFailed() {
     return failed;
 }
 
-bool FinishOutput() {
+bool FlushOutput() {
     if (!failed) {
         errno = 0;
         if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
             Fail();
     }
-    if (!failed)
+    return !failed;
+}
+
+bool FinishOutput() {
+    if (FlushOutput())
         return true;
     WriteMessage(std::string("Could not write the output: ") + std::strerror(failure));
     return false;
@@ -134,6 +138,8 @@ void TJsonWriter::BeforeValue() {
     if (!level.Empty)
         pending_.push_back(',');
     level.Empty = false;
+    if (compact_)
+        return;
     pending_.push_back('\n');
     pending_.append(2 * levels_.size(), ' ');
 }
@@ -148,7 +154,7 @@ void TJsonWriter::Flush() {
 TJsonWriter& TJsonWriter::Key(std::string_view key) {
     BeforeValue();
     AppendJsonString(pending_, key);
-    pending_ += ": ";
+    pending_ += compact_ ? ":" : ": ";
     keyed_ = true;
     return *this;
 }
@@ -170,7 +176,7 @@ TJsonWriter& TJsonWriter::BeginArray() {
 void TJsonWriter::Close(char bracket) {
     const bool empty = levels_.back().Empty;
     levels_.pop_back();
-    if (!empty) {
+    if (!empty && !compact_) {
         pending_.push_back('\n');
         pending_.append(2 * levels_.size(), ' ');
     }
@@ -204,6 +210,12 @@ TJsonWriter& TJsonWriter::Number(std::int64_t value) {
 TJsonWriter& TJsonWriter::Bool(bool value) {
     BeforeValue();
     pending_ += value ? "true" : "false";
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Raw(std::string_view json) {
+    BeforeValue();
+    pending_.append(json);
     return *this;
 }
 

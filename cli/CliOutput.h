@@ -22,6 +22,8 @@
 void Out(std::string_view text);
 // True once a write to standard output has failed.
 bool OutputFailed();
+// Flushes what was written so far; false when a write has failed (reported by FinishOutput).
+bool FlushOutput();
 // Flushes standard output; false, with "Could not write the output: " and the system's
 // reason on standard error, when any write failed.
 bool FinishOutput();
@@ -37,9 +39,13 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows);
 // gives (an indent of two spaces, an empty array as [], strings escaped as JSON escapes them),
 // with the keys in the order written. It is handed to Out() in pieces, so that a list of any
 // length holds only the piece being made.
+//
+// A compact writer puts the whole document on one line, without blanks (a line of JSON Lines).
 class TJsonWriter {
 public:
-    TJsonWriter() = default;
+    static constexpr bool kCompact = true;
+
+    explicit TJsonWriter(bool compact = false) : compact_(compact) {}
     TJsonWriter(const TJsonWriter&) = delete;
     TJsonWriter& operator=(const TJsonWriter&) = delete;
 
@@ -53,6 +59,8 @@ public:
     TJsonWriter& Number(std::int64_t value);
     TJsonWriter& Bool(bool value);
     TJsonWriter& Null();
+    // A value already in JSON's form (a number made by the caller).
+    TJsonWriter& Raw(std::string_view json);
     // Writes what is left, with the document's final line end; call it once, at the end.
     void Finish();
 
@@ -68,6 +76,7 @@ private:
     std::vector<TLevel> levels_;
     std::string pending_;
     bool keyed_ = false;
+    bool compact_ = false;
 };
 
 // The text as a JSON string, quotes included: escaped as PrintJson escapes it, and DEL and the

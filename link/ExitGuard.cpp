@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #if !defined(_WIN32)
 #include <cerrno>
@@ -34,6 +36,12 @@ bool ArmTimeLimit(double, std::string) {
 void DisarmTimeLimit() {}
 TTimeLimitPause::TTimeLimitPause() = default;
 TTimeLimitPause::~TTimeLimitPause() = default;
+TSignalCatch::TSignalCatch(std::initializer_list<int>) {}
+TSignalCatch::~TSignalCatch() = default;
+int TSignalCatch::WaitUntil(std::chrono::steady_clock::time_point deadline) {
+    std::this_thread::sleep_until(deadline);
+    return 0;
+}
 
 #else
 
@@ -58,6 +66,10 @@ struct TState {
     bool TerminalKept = false;
     int TerminalFd = -1;
     termios TerminalMode{};
+
+    std::vector<int> Catching; // the signals a TSignalCatch keeps
+    int Caught = 0;            // the one it kept, 0 for none yet
+    std::condition_variable SignalCaught;
 };
 
 // Never destroyed: the watching thread may still use it while the program returns from main.
@@ -124,6 +136,18 @@ int WaitTime() {
     End(1, message);
 }
 
+// True when a TSignalCatch takes the signal.
+bool Catch(int signal) {
+    TState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    if (s.Caught != 0 ||
+        std::find(s.Catching.begin(), s.Catching.end(), signal) == s.Catching.end())
+        return false;
+    s.Caught = signal;
+    s.SignalCaught.notify_all();
+    return true;
+}
+
 void Watch(int wakeRead) {
     for (;;) {
         pollfd p{wakeRead, POLLIN, 0};
@@ -132,8 +156,10 @@ void Watch(int wakeRead) {
             continue; // the deadline, or an interrupted wait: WaitTime looks again
         unsigned char bytes[64];
         const ssize_t n = ::read(wakeRead, bytes, sizeof bytes);
+        // 0 only wakes the thread to look at the deadline again; a signal ends the program
+        // unless a TSignalCatch takes it.
         for (ssize_t i = 0; i < n; ++i)
-            if (bytes[i] != 0) // 0 only wakes the thread to look at the deadline again
+            if (bytes[i] != 0 && !Catch(bytes[i]))
                 End(128 + bytes[i], {});
     }
 }
@@ -253,6 +279,27 @@ TTimeLimitPause::~TTimeLimitPause() {
             s.Deadline = TClock::now() + s.Remaining;
     }
     Wake();
+}
+
+TSignalCatch::TSignalCatch(std::initializer_list<int> signals) {
+    TState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    s.Catching.assign(signals.begin(), signals.end());
+    s.Caught = 0;
+}
+
+TSignalCatch::~TSignalCatch() {
+    TState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    s.Catching.clear();
+    s.Caught = 0;
+}
+
+int TSignalCatch::WaitUntil(std::chrono::steady_clock::time_point deadline) {
+    TState& s = State();
+    std::unique_lock<std::mutex> lock(s.Lock);
+    s.SignalCaught.wait_until(lock, deadline, [&s] { return s.Caught != 0; });
+    return s.Caught;
 }
 
 bool ChangeTerminal(int fd, const termios& saved, const termios& changed) {

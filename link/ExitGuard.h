@@ -11,6 +11,7 @@
 // locks as the code that makes spill files and changes the terminal's mode, so it never sees
 // a file made but not yet known, nor a mode changed but not yet kept.
 
+#include <chrono>
 #include <initializer_list>
 #include <string>
 
@@ -29,6 +30,22 @@ bool OpenStandardDescriptors();
 // above, but for one that the program was started with ignored, which stays ignored. False
 // when the pipe, the thread or a handler cannot be had.
 bool EndOnSignals(std::initializer_list<int> signals);
+
+// While one of these lives, the first of `signals` (among those EndOnSignals handles) that
+// comes does not end the program: it is kept for the owner, who learns of it through WaitUntil
+// and finishes its work in its own way. Another one that comes before the owner is done ends
+// the program as said above.
+class TSignalCatch {
+public:
+    explicit TSignalCatch(std::initializer_list<int> signals);
+    ~TSignalCatch();
+    TSignalCatch(const TSignalCatch&) = delete;
+    TSignalCatch& operator=(const TSignalCatch&) = delete;
+
+    // Waits until `deadline` or a caught signal, whichever comes first; the signal's number,
+    // or 0 when the deadline came first. A signal that came earlier is answered at once.
+    int WaitUntil(std::chrono::steady_clock::time_point deadline);
+};
 
 // A limit for the work from now on: when `seconds` pass before DisarmTimeLimit, the program
 // ends as said above, with `message` (one line) on standard error and exit status 1.

@@ -26,33 +26,25 @@ function(zephran_compress source output)
 endfunction()
 
 set(zephran_man_pages)
-if(TARGET zephran-console)
-    list(APPEND zephran_man_pages zephran-console)
-    install(FILES ${zephran_packaging_dir}/org.zephran.console.desktop
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-    install(FILES ${zephran_packaging_dir}/org.zephran.console.metainfo.xml
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-    install(FILES ${zephran_packaging_dir}/icons/org.zephran.console.svg
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-    foreach(size 48x48 256x256)
-        install(FILES ${zephran_packaging_dir}/icons/${size}/org.zephran.console.png
-                DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
-    endforeach()
-endif()
-if(TARGET zephran-admin)
-    list(APPEND zephran_man_pages zephran-admin)
-    install(FILES ${zephran_packaging_dir}/completion/zephran-admin
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
-endif()
-set(zephran_has_exporter OFF)
-if(TARGET zephran-exporter)
-    set(zephran_has_exporter ON)
-    list(APPEND zephran_man_pages zephran-exporter)
-    install(FILES ${zephran_packaging_dir}/systemd/zephran-exporter.service
-            DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
-    install(FILES ${zephran_packaging_dir}/default/zephran-exporter
-            DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default)
-endif()
+list(APPEND zephran_man_pages zephran-console)
+install(FILES ${zephran_packaging_dir}/org.zephran.console.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${zephran_packaging_dir}/org.zephran.console.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${zephran_packaging_dir}/icons/org.zephran.console.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 48x48 256x256)
+    install(FILES ${zephran_packaging_dir}/icons/${size}/org.zephran.console.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
+endforeach()
+list(APPEND zephran_man_pages zephran-admin)
+install(FILES ${zephran_packaging_dir}/completion/zephran-admin
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+list(APPEND zephran_man_pages zephran-exporter)
+install(FILES ${zephran_packaging_dir}/systemd/zephran-exporter.service
+        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+install(FILES ${zephran_packaging_dir}/default/zephran-exporter
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default)
 foreach(page ${zephran_man_pages})
     zephran_compress(${zephran_packaging_dir}/man/${page}.1 ${zephran_generated_dir}/${page}.1.gz)
     install(FILES ${zephran_generated_dir}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -63,18 +55,16 @@ if(ZEPHRAN_HELP2MAN)
     set(zephran_peer_summary_zephran-testserver "reference Zephran record server for tests and demos")
     set(zephran_peer_summary_zephran-testbroker "reference Zephran HTTP broker for tests and demos")
     foreach(peer zephran-testserver zephran-testbroker)
-        if(TARGET ${peer})
-            set(page ${zephran_generated_dir}/${peer}.1)
-            add_custom_command(
-                OUTPUT ${page}
-                COMMAND ${CMAKE_COMMAND} -E env PATH=$<TARGET_FILE_DIR:${peer}>:$ENV{PATH}
-                        ${ZEPHRAN_HELP2MAN} --no-info --no-discard-stderr
-                        --version-string=${PROJECT_VERSION}
-                        --name=${zephran_peer_summary_${peer}} --output=${page} ${peer}
-                DEPENDS ${peer} VERBATIM)
-            zephran_compress(${page} ${page}.gz)
-            install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-        endif()
+        set(page ${zephran_generated_dir}/${peer}.1)
+        add_custom_command(
+            OUTPUT ${page}
+            COMMAND ${CMAKE_COMMAND} -E env PATH=$<TARGET_FILE_DIR:${peer}>:$ENV{PATH}
+                    ${ZEPHRAN_HELP2MAN} --no-info --no-discard-stderr
+                    --version-string=${PROJECT_VERSION}
+                    --name=${zephran_peer_summary_${peer}} --output=${page} ${peer}
+            DEPENDS ${peer} VERBATIM)
+        zephran_compress(${page} ${page}.gz)
+        install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     endforeach()
 endif()
 
@@ -112,11 +102,9 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
-if(zephran_has_exporter)
-    file(WRITE ${zephran_generated_dir}/conffiles
-         "${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/zephran-exporter\n")
-    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-        ${zephran_packaging_dir}/debian/postinst ${zephran_packaging_dir}/debian/prerm
-        ${zephran_packaging_dir}/debian/postrm ${zephran_generated_dir}/conffiles)
-endif()
+file(WRITE ${zephran_generated_dir}/conffiles
+     "${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/zephran-exporter\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${zephran_packaging_dir}/debian/postinst ${zephran_packaging_dir}/debian/prerm
+    ${zephran_packaging_dir}/debian/postrm ${zephran_generated_dir}/conffiles)
 include(CPack)

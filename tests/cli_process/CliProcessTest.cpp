@@ -3,12 +3,15 @@
 // and the command lines it refuses. Every case runs the real program against a scripted
 // server on loopback that records what the program sent.
 
+#include "Processes.h"
 #include "ScriptedPeer.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,6 +26,8 @@
 #include <optional>
 #include <poll.h>
 #include <pty.h>
+#include <regex>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -35,6 +40,7 @@ using namespace std::chrono_literals;
 
 const std::string kAdmin = std::string(ZEPHRAN_BIN_DIR) + "/zephran-admin";
 const std::string kConsole = std::string(ZEPHRAN_BIN_DIR) + "/zephran-console";
+const std::string kServer = std::string(ZEPHRAN_BIN_DIR) + "/zephran-testserver";
 
 // ---------------------------------------------------------------------------------------------
 // The scripted server
@@ -609,6 +615,181 @@ TEST(CliPasswordPromptTest, TheTerminalGetsItsEchoBackOnEveryWayOut) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// status --watch
+
+// The reference server with a small installation, writing every request it receives to its
+// log.
+class TLoggingServer {
+public:
+    TLoggingServer() {
+        std::ofstream(folder_.Path() + "fixture.json") << R"({
+          "administrator_password": "pw",
+          "server_name": "MAIN",
+          "database_view": [{"id": 7, "path": "D:\\DB\\SEVEN", "open": true, "parent": true},
+                            {"id": 8, "path": "E:\\EIGHT", "open": true}],
+          "status": {"non_queued_db_requests": 300, "queued_db_requests": 100,
+                     "non_db_requests": 7, "version_mismatched_requests": 1,
+                     "client_count": 4,
+                     "result_counts": [1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 3]}
+        })";
+        server_.emplace(kServer,
+                        std::vector<std::string>{"--fixture", folder_.Path() + "fixture.json",
+                                                 "--port", "0", "--log", Log()});
+    }
+    bool Running() const { return server_ && server_->Running(); }
+    std::string Tcp() const { return "127.0.0.1:" + std::to_string(server_->Port()); }
+    std::string Log() const { return folder_.Path() + "requests.log"; }
+    void Stop() { server_.reset(); }
+    // The request codes of the log, in order.
+    std::vector<int> Codes() const {
+        std::vector<int> codes;
+        std::istringstream log(ReadWholeFile(Log()));
+        std::string line;
+        while (std::getline(log, line))
+            if (const auto at = line.find(" code="); at != std::string::npos)
+                codes.push_back(std::stoi(line.substr(at + 6)));
+        return codes;
+    }
+
+private:
+    TTempFolder folder_;
+    std::optional<TPeerProcess> server_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+// Whole lines written so far (the last one ended by its line end).
+std::size_t LineCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(CliStatusWatchTest, SamplesAsJsonLinesUntilASignalThenLogsOutAndSucceeds) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(::strsignal(signal));
+        TLoggingServer server;
+        ASSERT_TRUE(server.Running());
+        TChild child(kAdmin, {"--tcp", server.Tcp(), "--json", "status", "--watch", "0.2"});
+        ASSERT_TRUE(WaitFor([&] { return LineCount(child.Out()) >= 3; }))
+            << "no three samples: " << child.Err();
+        ::kill(child.Pid(), signal);
+        EXPECT_EQ(child.Wait(), "exit 0");
+        EXPECT_EQ(child.Err(), "");
+
+        // Each line one whole document, the first without a rate.
+        const std::vector<std::string> lines = Lines(child.Out());
+        ASSERT_GE(lines.size(), 3u);
+        const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)");
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            SCOPED_TRACE(lines[i]);
+            const nlohmann::json sample = nlohmann::json::parse(lines[i], nullptr, false);
+            ASSERT_TRUE(sample.is_object());
+            EXPECT_TRUE(std::regex_match(sample["time"].get<std::string>(), time));
+            if (i == 0) {
+                EXPECT_TRUE(sample["requests_per_second"].is_null());
+            } else {
+                ASSERT_TRUE(sample["requests_per_second"].is_number());
+                EXPECT_EQ(sample["requests_per_second"].get<double>(), 0.0);
+            }
+            EXPECT_EQ(sample["counters"]["non_queued_db_requests"], 300);
+            EXPECT_EQ(sample["counters"]["client_count"], 4);
+            EXPECT_EQ(sample["result_counts"].size(), 14u);
+            EXPECT_EQ(sample["lines"][0]["caption"], "Total Server Requests Count ");
+            EXPECT_EQ(sample["lines"][0]["value"], "      408 (100%)");
+        }
+
+        // One session: the admission, a status request a sample, then the logout.
+        server.Stop();
+        const std::vector<int> codes = server.Codes();
+        ASSERT_GE(codes.size(), 3u + lines.size());
+        EXPECT_EQ(std::vector<int>(codes.begin(), codes.begin() + 3),
+                  (std::vector<int>{20, 18, 1}));
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 373),
+                  static_cast<std::ptrdiff_t>(lines.size()));
+        EXPECT_EQ(codes.back(), 19) << "no logout";
+    }
+}
+
+TEST(CliStatusWatchTest, SamplesAsTextLines) {
+    TLoggingServer server;
+    ASSERT_TRUE(server.Running());
+    TChild child(kAdmin, {"--tcp", server.Tcp(), "status", "--watch", "0.1"});
+    ASSERT_TRUE(WaitFor([&] { return LineCount(child.Out()) >= 2; })) << child.Err();
+    ::kill(child.Pid(), SIGINT);
+    EXPECT_EQ(child.Wait(), "exit 0");
+    const std::vector<std::string> lines = Lines(child.Out());
+    ASSERT_GE(lines.size(), 2u);
+    const std::string figures = "  clients 4  results 6  databases open 2";
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d  requests/s -)" + figures)))
+        << lines[0];
+    EXPECT_TRUE(std::regex_match(
+        lines[1], std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d  requests/s 0\.00)" + figures)))
+        << lines[1];
+    server.Stop();
+    EXPECT_EQ(server.Codes().back(), 19) << "no logout";
+}
+
+TEST(CliStatusWatchTest, ASignalFinishesTheSampleBeingTakenAndASecondOneEndsAtOnce) {
+    // A server that answers the admission and then never the status request.
+    TSessionLog log;
+    std::atomic<bool> asked{false};
+    TScriptedPeer peer([&log, &asked](TPeerConnection& c) {
+        ServePackets(c, log, [&asked](const TWireHeader& h, TPeerConnection& conn) {
+            if (h.RequestCode != 373)
+                return conn.Write(Answer(h, {}));
+            asked = true;
+            return true;
+        });
+    });
+    TChild child(kAdmin, {"--tcp", Tcp(peer), "status", "--watch", "1"});
+    ASSERT_TRUE(WaitFor([&] { return asked.load(); }));
+    ASSERT_TRUE(WaitFor([&] { return Catches(child.Pid(), SIGINT); }));
+    ::kill(child.Pid(), SIGINT);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(::waitpid(child.Pid(), nullptr, WNOHANG), 0)
+        << "the first signal ended the command in the middle of its request";
+    ::kill(child.Pid(), SIGINT);
+    EXPECT_EQ(child.Wait(), "exit 130");
+    peer.Join();
+    EXPECT_EQ(log.Codes(), (std::vector<std::uint16_t>{20, 18, 1, 373}));
+}
+
+TEST(CliStatusWatchTest, AFailedRequestEndsTheWatchWithItsMessage) {
+    TLoggingServer server;
+    ASSERT_TRUE(server.Running());
+    TChild child(kAdmin, {"--tcp", server.Tcp(), "--json", "status", "--watch", "0.2"});
+    ASSERT_TRUE(WaitFor([&] { return LineCount(child.Out()) >= 1; })) << child.Err();
+    server.Stop(); // closes the connection
+    EXPECT_EQ(child.Wait(), "exit 1");
+    EXPECT_NE(child.Err(), "");
+    for (const std::string& line : Lines(child.Out()))
+        EXPECT_TRUE(nlohmann::json::parse(line, nullptr, false).is_object()) << line;
+}
+
+TEST(CliStatusWatchTest, AClosedPipeEndsTheWatch) {
+    TLoggingServer server;
+    ASSERT_TRUE(server.Running());
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    TChildOptions options;
+    options.Stdout = fds[1];
+    TChild child(kAdmin, {"--tcp", server.Tcp(), "status", "--watch", "0.05"}, options);
+    ::close(fds[1]);
+    char first[256];
+    ASSERT_GT(::read(fds[0], first, sizeof first), 0) << "the first sample was not flushed";
+    ::close(fds[0]);
+    EXPECT_EQ(child.Wait(), "exit 1");
+    EXPECT_EQ(FirstLine(child.Err()).rfind("Could not write the output: ", 0), 0u) << child.Err();
+}
+
+// ---------------------------------------------------------------------------------------------
 // The command line
 
 TEST(CliCommandLineTest, ServerAddressesAndUserNames) {
@@ -683,6 +864,16 @@ TEST(CliCommandLineTest, ServerAddressesAndUserNames) {
         {{"--tcp", "127.0.0.1:PORT", "--timeout", "nan", "info"}, 2, "--timeout", ""},
         {{"--tcp", "127.0.0.1:PORT", "--timeout", "inf", "info"}, 2, "--timeout", ""},
         {{"--tcp", "127.0.0.1:PORT", "--timeout", "", "info"}, 2, "--timeout", ""},
+        // So is the interval of status --watch, which no other command takes.
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch", "0"}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch", "-2"}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch", "1m"}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch", "nan"}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch", "inf"}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch", "1e999"}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch", ""}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "status", "--watch"}, 2, "--watch", ""},
+        {{"--tcp", "127.0.0.1:PORT", "info", "--watch", "1"}, 2, "", ""},
     };
     for (const TCase& c : cases) {
         TSessionLog log;
@@ -699,8 +890,10 @@ TEST(CliCommandLineTest, ServerAddressesAndUserNames) {
         SCOPED_TRACE(shown);
         TChild child(kAdmin, args);
         EXPECT_EQ(child.Wait(), "exit " + std::to_string(c.Exit));
-        if (c.Message.empty())
+        if (c.Message.empty() && c.Exit == 0)
             EXPECT_EQ(child.Err(), "");
+        else if (c.Message.empty())
+            EXPECT_NE(child.Err(), "");
         else
             EXPECT_EQ(FirstLine(child.Err()).substr(0, c.Message.size()), c.Message);
         if (c.Exit != 0) {
