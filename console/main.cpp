@@ -12,8 +12,36 @@
 #include <QLocale>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// --help and --version answer without a display, before any window system is opened.
+bool AnswerInformationOptions(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("zephran-console %s\n", ZEPHRAN_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Usage: zephran-console [Qt options]\n"
+                        "The desktop console of a multi-database record server and its web "
+                        "broker.\n\n"
+                        "  -h, --help   show this help and exit\n"
+                        "  --version    show the version and exit\n\n"
+                        "Qt's standard options (-platform, -style, ...) are taken as well.\n");
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    if (AnswerInformationOptions(argc, argv))
+        return 0;
     // Ended from outside, the console removes the spill file of a reply it is reading and exits
     // with 128 + the signal's number.
     ExitGuard::EndOnSignals({SIGINT, SIGTERM, SIGHUP});

@@ -50,7 +50,7 @@ void PutConnection(Bytes& d, std::uint16_t n) {
     PutWord(d, 0);
     PutWord(d, kResultsEach);
     for (int t = 0; t < 2; ++t)
-        for (std::uint8_t b : {104, 4, 17, 14, 3, 22})
+        for (std::uint8_t b : std::initializer_list<std::uint8_t>{104, 4, 17, 14, 3, 22})
             PutByte(d, b);
     PutWord(d, 0);
     PutWord(d, 0);

@@ -189,7 +189,7 @@ void ErrorLogView(const std::string& dir) {
         QApplication::processEvents();
     });
     Disconnect();
-    std::printf("error log view, a log of %.1f MB\n", bytes / 1e6);
+    std::printf("error log view, a log of %.1f MB\n", static_cast<double>(bytes) / 1e6);
     std::printf("  chunk requests alone:  %8.1f ms\n", requests);
     std::printf("  RefreshView:           %8.1f ms\n", view);
     std::printf("  ratio view/requests: %.2f (target <= 1.50)\n", view / requests);

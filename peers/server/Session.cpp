@@ -129,7 +129,8 @@ ReadResult ReadRequest(int fd, std::uint32_t connection, bool logged_in, const C
     const PacketHeader first = DecodeHeader(packet);
     const std::uint32_t length = first.data_length;
     const std::uint16_t count = first.packet_count;
-    const std::uint32_t needed = length == 0 ? 1 : (length - 1) / kDataAreaSize + 1;
+    const auto needed =
+        static_cast<std::uint32_t>(length == 0 ? 1 : (length - 1) / kDataAreaSize + 1);
     if (length > 65535 || count != needed || first.packet_index != 0) {
         Complain(connection, "request " + std::to_string(first.request_code) + " announces " +
                                  std::to_string(length) + " data bytes in " +

@@ -89,9 +89,9 @@ Bytes Answer(const TWireHeader& request, const TServerData& data) {
         PutLong(d, 1234);
         PutWord(d, 0);
         PutWord(d, 1);
-        for (std::uint8_t b : {104, 4, 15, 10, 30, 0})
+        for (std::uint8_t b : std::initializer_list<std::uint8_t>{104, 4, 15, 10, 30, 0})
             PutByte(d, data.InvalidConnectTime ? std::uint8_t{0xFF} : b);
-        for (std::uint8_t b : {104, 4, 15, 11, 0, 59})
+        for (std::uint8_t b : std::initializer_list<std::uint8_t>{104, 4, 15, 11, 0, 59})
             PutByte(d, b);
         PutWord(d, 0);
         PutWord(d, 0);
@@ -105,7 +105,7 @@ Bytes Answer(const TWireHeader& request, const TServerData& data) {
         for (int i = 0; i < data.WebConnections; ++i) {
             PutShortString(d, "WEBUSER" + std::to_string(i));
             PutLong(d, 1000 + i);
-            for (std::uint8_t b : {104, 4, 15, 10, 30, 0})
+            for (std::uint8_t b : std::initializer_list<std::uint8_t>{104, 4, 15, 10, 30, 0})
                 PutByte(d, b);
         }
         break;

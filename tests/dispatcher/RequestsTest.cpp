@@ -83,7 +83,7 @@ void PutLocal(Bytes& d, const std::string& user, std::int32_t securityNum,
     for (std::uint8_t b : {std::uint8_t{104}, std::uint8_t{4}, day, std::uint8_t{14},
                            std::uint8_t{3}, std::uint8_t{22}})
         PutByte(d, b);
-    for (std::uint8_t b : {104, 4, 18, 9, 0, 0})
+    for (std::uint8_t b : std::initializer_list<std::uint8_t>{104, 4, 18, 9, 0, 0})
         PutByte(d, b);
     PutWord(d, 4);
     PutWord(d, 0);
@@ -354,7 +354,7 @@ TEST_F(RequestsTest, OutOfMemoryInAWalkIsShownAndEndsIt) {
     for (int i = 0; i < 3; ++i) {
         PutShortString(d, "web" + std::to_string(i));
         PutLong(d, i);
-        for (std::uint8_t b : {104, 4, 17, 14, 3, 22})
+        for (std::uint8_t b : std::initializer_list<std::uint8_t>{104, 4, 17, 14, 3, 22})
             PutByte(d, b);
     }
     Reply(3, d);
@@ -375,7 +375,7 @@ TEST_F(RequestsTest, WebConnectionsAndTheirDelete) {
     for (const auto& [name, id] : {std::pair<std::string, std::int32_t>{"web", 5}, {"web", -6}}) {
         PutShortString(d, name);
         PutLong(d, id);
-        for (std::uint8_t b : {124, 11, 10, 8, 30, 0})
+        for (std::uint8_t b : std::initializer_list<std::uint8_t>{124, 11, 10, 8, 30, 0})
             PutByte(d, b);
     }
     Reply(2, d);

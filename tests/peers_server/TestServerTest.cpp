@@ -706,7 +706,8 @@ TEST_F(TestServerTest, ListRepliesAreLaidOutByteForByte) {
 TEST_F(TestServerTest, ConsoleRequestsWithAnOldStampAreToldTheListChanged) {
     Start();
     auto c = Admin();
-    for (const std::uint16_t code : {368, 370, 372, 373, 374, 375}) {
+    for (const std::uint16_t code :
+         std::initializer_list<std::uint16_t>{368, 370, 372, 373, 374, 375}) {
         SCOPED_TRACE(code);
         auto r = c->Exchange(code, 0, 0, {}, 3);
         ASSERT_TRUE(r);
