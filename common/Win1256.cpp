@@ -93,10 +93,7 @@ char32_t NextUtf8CodePoint(std::string_view s, std::size_t& pos) {
 }
 
 std::string DecodeWin1256(const TServerText& text) {
-    return DecodeWin1256Bytes(text.Bytes);
-}
-
-std::string DecodeWin1256Bytes(std::string_view bytes) {
+    const std::string& bytes = text.Bytes;
     std::string out;
     out.reserve(bytes.size() * 2);
     for (char c : bytes)

@@ -42,8 +42,6 @@ struct TServerText {
 
 // A server text in UTF-8. Every byte has a character, so this never fails.
 std::string DecodeWin1256(const TServerText& text);
-// Bytes that are not a server text but are read as Windows-1256 all the same, in UTF-8.
-std::string DecodeWin1256Bytes(std::string_view bytes);
 
 // UTF-8 to a server text. A character that the code page lacks, or a malformed UTF-8
 // sequence, becomes "?"; `lossless` (when given) tells whether that happened.

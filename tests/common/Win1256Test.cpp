@@ -31,7 +31,6 @@ TEST(Win1256, KnownLetters) {
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.byte));
         EXPECT_EQ(DecodeWin1256(TServerText(std::string(1, static_cast<char>(c.byte)))), c.utf8);
-        EXPECT_EQ(DecodeWin1256Bytes(std::string(1, static_cast<char>(c.byte))), c.utf8);
         EXPECT_EQ(EncodeWin1256(c.utf8), TServerText(std::string(1, static_cast<char>(c.byte))));
     }
 }
