@@ -183,7 +183,7 @@ void AddArgumentChecks(CLI::App& app) {
     userName->check(CLI::Validator(
         [](std::string& value) -> std::string {
             bool lossless = true;
-            const std::string encoded = EncodeWin1256(value, &lossless);
+            const TServerText encoded = EncodeWin1256(value, &lossless);
             if (!lossless)
                 return "a server's user name is in the Arabic-script code page (Windows-1256), "
                        "which has no room for some of its characters";

@@ -1,6 +1,7 @@
 #include "Win1256.h"
 
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -91,7 +92,8 @@ char32_t NextUtf8CodePoint(std::string_view s, std::size_t& pos) {
     return cp;
 }
 
-std::string DecodeWin1256(std::string_view bytes) {
+std::string DecodeWin1256(const TServerText& text) {
+    const std::string& bytes = text.Bytes;
     std::string out;
     out.reserve(bytes.size() * 2);
     for (char c : bytes)
@@ -99,7 +101,7 @@ std::string DecodeWin1256(std::string_view bytes) {
     return out;
 }
 
-std::string EncodeWin1256(std::string_view utf8, bool* lossless) {
+TServerText EncodeWin1256(std::string_view utf8, bool* lossless) {
     std::string out;
     out.reserve(utf8.size());
     bool ok = true;
@@ -127,7 +129,7 @@ std::string EncodeWin1256(std::string_view utf8, bool* lossless) {
     }
     if (lossless != nullptr)
         *lossless = ok;
-    return out;
+    return TServerText(std::move(out));
 }
 
 std::size_t Utf8Length(std::string_view utf8) {

@@ -574,7 +574,7 @@ bool TErrorLogForm::Load(bool keepPlace) {
     const bool atEnd = top > 0 && top == vertical->maximum();
     // The log is read into a text of its own: the memo shows the old text until the new one is
     // there, and a cancelled read leaves it as it was.
-    std::string text;
+    TServerText text;
     TExchangeResult result = TExchangeResult::Failed;
     if (!RunServerRequest([&text, &result] { result = ReadWholeServerErrorLog(1, text); }))
         return false;

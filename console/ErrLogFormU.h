@@ -96,7 +96,7 @@ public:
     bool RefreshView();
 
     // The log as last loaded, every line ending in CR LF (the server's bytes).
-    const std::string& LogText() const { return text_; }
+    const TServerText& LogText() const { return text_; }
 
     // Writes the log as shown: UTF-8, with the platform's line ends. A file that cannot be
     // written gets a message and is left as it was; false then.
@@ -121,5 +121,5 @@ private:
     // scrolled to its end stays at its end as it grows.
     bool Load(bool keepPlace);
 
-    std::string text_;
+    TServerText text_;
 };

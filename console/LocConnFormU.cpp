@@ -73,7 +73,7 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
 
     Connections = new TLocConnModel(kConnColumns, this);
     Connections->SetKey([](const TLocConnRow& r) -> QVariant {
-        return QVariantList{QByteArray::fromStdString(r.UserName), r.SecurityNum};
+        return QVariantList{QByteArray::fromStdString(r.UserName.Bytes), r.SecurityNum};
     });
     Results = new TLocResultModel(kResultColumns, this);
     ConnProxy = new TGridProxy(Connections, this);
@@ -275,7 +275,7 @@ void TLocConnForm::DeleteConnActExecute() {
     if (r == nullptr)
         return;
     // The request waits for the server while the window stays live: it sends copies.
-    const std::string userName = r->UserName;
+    const TServerText userName = r->UserName;
     const std::int32_t securityNum = r->SecurityNum;
     if (RunConsoleRequest([&] { return DeleteLocalConn(1, userName, securityNum); }) !=
         TExchangeResult::Done)

@@ -34,7 +34,7 @@ struct TLocResultRow {
 };
 
 struct TLocConnRow {
-    std::string UserName; // the server's bytes, sent back as they came by a delete
+    TServerText UserName; // sent back as they came by a delete
     std::int32_t SecurityNum = 0;
     std::uint8_t StatusByte = 0;
     QString Status;

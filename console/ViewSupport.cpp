@@ -18,7 +18,8 @@
 #include <cmath>
 #include <cstdio>
 
-QString ServerText(const std::string& bytes) {
+QString ServerText(const TServerText& serverText) {
+    const std::string& bytes = serverText.Bytes;
     // Every character of the code page lies in the basic plane: one QChar per byte.
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
@@ -27,7 +28,8 @@ QString ServerText(const std::string& bytes) {
     return text;
 }
 
-QString ServerLines(const std::string& bytes) {
+QString ServerLines(const TServerText& serverText) {
+    const std::string& bytes = serverText.Bytes;
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
     for (std::size_t i = 0; i < bytes.size(); ++i) {

@@ -16,11 +16,11 @@ class QAction;
 class QToolBar;
 class QWidget;
 
-// Server bytes (Windows-1256) as display text.
-QString ServerText(const std::string& bytes);
+// A server text (Windows-1256) as display text: the one place where the console decodes one.
+QString ServerText(const TServerText& text);
 // The same, with every line end (CR LF, or carriage returns before a line feed) made one line
 // feed, as a text area breaks its lines.
-QString ServerLines(const std::string& bytes);
+QString ServerLines(const TServerText& text);
 // UTF-8 as display text.
 QString Utf8Text(const std::string& utf8);
 

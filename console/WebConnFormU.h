@@ -17,7 +17,7 @@ class QTableView;
 class TGridProxy;
 
 struct TWebConnRow {
-    std::string UserName; // the server's bytes
+    TServerText UserName;
     std::int32_t UserId = 0;
     TDateTime LastAccessTime = 0;
 };

@@ -112,9 +112,11 @@ bool ConnectAndLogin(const TTransport& t, const std::string& password, const TBu
 
     bool accepted = false;
     std::uint16_t busy = 0;
-    const std::string scrambled = ScramblePassword(EncodeWin1256(password));
-    const bool through = RequestDispatcher->LoginToSpxServer(
-        connection, "ADMINISTRATOR", connectionId, scrambled, accepted, busy, info.LoginTag);
+    // The password goes out scrambled: its bytes are no longer a text.
+    const std::string scrambled = ScramblePassword(EncodeWin1256(password).Bytes);
+    const bool through =
+        RequestDispatcher->LoginToSpxServer(connection, TServerText::Ascii("ADMINISTRATOR"),
+                                            connectionId, scrambled, accepted, busy, info.LoginTag);
     if (!through || !accepted) {
         CloseConnection(connection);
         Call(hooks.EndBusy);

@@ -174,7 +174,7 @@ bool ForEachLocalConn(TReplyBuffer* b, std::uint16_t count,
             results.clear();
             c = TLocConnInfo{};
             c.Results = std::move(results);
-            reader.ShortString(c.UserName, 30);
+            reader.ShortString(c.UserName.Bytes, 30);
             reader.Long(c.SecurityNum);
             reader.Byte(c.Status);
             reader.Long(c.RequestsCount);
@@ -225,9 +225,9 @@ bool DecodeLocalConnList(TReplyBuffer* b, std::uint16_t count, TLocConnList& lis
     return DecodeInto(list, b, count, ForEachLocalConn);
 }
 
-TExchangeResult DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
+TExchangeResult DeleteLocalConn(std::uint8_t serverIndex, const TServerText& userName,
                                 std::int32_t securityNum) {
-    const std::string name = userName.substr(0, 255);
+    const std::string name = userName.Bytes.substr(0, 255);
     std::vector<std::uint8_t> block;
     block.push_back(static_cast<std::uint8_t>(name.size()));
     block.insert(block.end(), name.begin(), name.end());
@@ -260,7 +260,7 @@ bool ForEachWebConn(TReplyBuffer* b, std::uint16_t count,
         TReplyReader reader(b);
         for (int n = 0; n < count; ++n) {
             w = TWebConnInfo{};
-            reader.ShortString(w.UserName, 30);
+            reader.ShortString(w.UserName.Bytes, 30);
             reader.Long(w.UserId);
             ReadDateTime(reader, w.LastAccessTime);
             each(w);
@@ -312,7 +312,7 @@ bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TD
             reader.Word(d.Id);
             path.clear();
             reader.ShortString(path, 255);
-            d.Path = path.substr(0, 80);
+            d.Path = TServerText(path.substr(0, 80));
             reader.Byte(d.IsOpen);
             reader.Byte(d.IsParent);
             std::uint8_t childrenOnWire = 0;
@@ -338,7 +338,7 @@ bool ForEachDB(TReplyBuffer* b, std::uint16_t count, const std::function<void(TD
                 for (int i = 0; i < d.ResCount; ++i) {
                     TDBResult& res = d.Results.emplace_back();
                     reader.Byte(res.Kind);
-                    reader.ShortString(res.UserName, 30);
+                    reader.ShortString(res.UserName.Bytes, 30);
                 }
             }
             // Results beyond the kept ones: a kind byte and a short string each.

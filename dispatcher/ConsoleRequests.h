@@ -7,6 +7,7 @@
 
 #include "DateTime.h"
 #include "RequestDispatcher.h"
+#include "Win1256.h"
 
 #include <array>
 #include <cstdint>
@@ -33,7 +34,7 @@ struct TLocConnResult {
 };
 
 struct TLocConnInfo {
-    std::string UserName; // at most 30, as the server's bytes
+    TServerText UserName; // at most 30
     std::int32_t SecurityNum = 0;
     std::uint8_t Status = 0;
     std::int32_t RequestsCount = 0;
@@ -48,19 +49,19 @@ struct TLocConnInfo {
 };
 
 struct TWebConnInfo {
-    std::string UserName; // at most 30
+    TServerText UserName; // at most 30
     std::int32_t UserId = 0;
     TServerDateTime LastAccessTime{};
 };
 
 struct TDBResult {
     std::uint8_t Kind = 0;
-    std::string UserName; // at most 30
+    TServerText UserName; // at most 30
 };
 
 struct TDBInfo {
     std::uint16_t Id = 0;
-    std::string Path; // at most 80
+    TServerText Path; // at most 80
     std::uint8_t IsOpen = 0;
     std::uint8_t IsParent = 0;
     std::uint8_t ChildCount = 0; // at most 250
@@ -88,7 +89,7 @@ using TWebConnList = std::vector<TWebConnInfo>;
 using TDBList = std::vector<TDBInfo>;
 
 TExchangeResult GetLocalConnList(std::uint8_t serverIndex, TLocConnList& list);
-TExchangeResult DeleteLocalConn(std::uint8_t serverIndex, const std::string& userName,
+TExchangeResult DeleteLocalConn(std::uint8_t serverIndex, const TServerText& userName,
                                 std::int32_t securityNum);
 TExchangeResult GetWebConnList(std::uint8_t serverIndex, TWebConnList& list);
 TExchangeResult DeleteWebConn(std::uint8_t serverIndex, std::int32_t userId);

@@ -13,6 +13,10 @@ std::string Cut(const std::string& s, std::size_t capacity) {
     return s.size() > capacity ? s.substr(0, capacity) : s;
 }
 
+TServerText Cut(const TServerText& s, std::size_t capacity) {
+    return TServerText(Cut(s.Bytes, capacity));
+}
+
 template <typename T> std::unique_ptr<T> NewOrNil() {
     if (!CanAllocate(static_cast<std::int64_t>(sizeof(T))))
         return nullptr;
@@ -63,8 +67,8 @@ bool TRequestDispatcher::GetServerSecurityInf(TConnection& connection, std::uint
                                               std::uint8_t& requiredMinor, bool& flag,
                                               std::uint8_t& securityKind,
                                               std::uint8_t& securityByte,
-                                              std::uint16_t& securityWord, std::string& centerName,
-                                              std::string& centerText, std::string& serverName) {
+                                              std::uint16_t& securityWord, TServerText& centerName,
+                                              TServerText& centerText, TServerText& serverName) {
     errorCode = 0;
     requiredMajor = 0;
     requiredMinor = 0;
@@ -96,9 +100,9 @@ bool TRequestDispatcher::GetServerSecurityInf(TConnection& connection, std::uint
     }
     flag = r.Value != 0;
     TReplyReader reader(r.Data.get());
-    reader.ShortString(centerName, 80);
-    reader.ShortString(centerText, 80);
-    reader.ShortString(serverName, 60);
+    reader.ShortString(centerName.Bytes, 80);
+    reader.ShortString(centerText.Bytes, 80);
+    reader.ShortString(serverName.Bytes, 60);
     reader.Byte(securityKind);
     reader.Byte(securityByte);
     reader.Word(securityWord);
@@ -106,7 +110,7 @@ bool TRequestDispatcher::GetServerSecurityInf(TConnection& connection, std::uint
     return true;
 }
 
-bool TRequestDispatcher::LoginToSpxServer(TConnection& connection, const std::string& userName,
+bool TRequestDispatcher::LoginToSpxServer(TConnection& connection, const TServerText& userName,
                                           std::uint32_t connectionId,
                                           const std::string& scrambledPassword, bool& accepted,
                                           std::uint16_t& busy, std::uint8_t& loginTag) {
@@ -116,7 +120,7 @@ bool TRequestDispatcher::LoginToSpxServer(TConnection& connection, const std::st
         Report("SPX Connection ID is zero while LoginToSpxServer.");
         return false;
     }
-    const std::string user = Cut(userName, 255);
+    const std::string user = Cut(userName.Bytes, 255);
     const std::string password = Cut(scrambledPassword, 255);
     std::vector<std::uint8_t> block;
     block.push_back(static_cast<std::uint8_t>(user.size()));
@@ -274,8 +278,8 @@ bool TRequestDispatcher::FetchDatabaseList(std::uint8_t serverIndex,
             reader.Word(item.Handle);
             reader.Word(item.Number);
             reader.Byte(item.Flags);
-            reader.ShortString(item.Text, 60);
-            reader.ShortString(item.Name, 60);
+            reader.ShortString(item.Text.Bytes, 60);
+            reader.ShortString(item.Name.Bytes, 60);
         }
         reader.ReportIfShort(RequestCode::kDatabaseList);
     }
@@ -373,8 +377,8 @@ void TRequestDispatcher::RemoveServerDatabases(const TServerIdSet& removed) {
 }
 
 bool TRequestDispatcher::FindDatabaseByHandle(std::uint8_t serverIndex, std::uint16_t handle,
-                                              std::uint16_t& number, std::string& text,
-                                              std::string& name) {
+                                              std::uint16_t& number, TServerText& text,
+                                              TServerText& name) {
     if (serverIndex == 0 || serverIndex > ServerCount)
         return false;
     const std::uint8_t serverId = Server(serverIndex).ServerId;
@@ -392,7 +396,7 @@ bool TRequestDispatcher::FindDatabaseByHandle(std::uint8_t serverIndex, std::uin
 }
 
 TExchangeResult TRequestDispatcher::GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number,
-                                                     std::string& text, std::string& name) {
+                                                     TServerText& text, TServerText& name) {
     text.clear();
     name.clear();
     if (serverIndex == 0 || serverIndex > ServerCount)

@@ -6,6 +6,7 @@
 
 #include "PacketTransport.h"
 #include "Protocol.h"
+#include "Win1256.h"
 
 #include <array>
 #include <bitset>
@@ -28,9 +29,9 @@ struct TServerEntry {
     std::uint8_t SecurityKind = 0;
     std::uint8_t ServerId = 0;
     std::uint16_t ListStamp = 0;
-    std::string CenterName; // at most 80
-    std::string CenterText; // at most 80
-    std::string ServerName; // at most 60
+    TServerText CenterName; // at most 80
+    TServerText CenterText; // at most 80
+    TServerText ServerName; // at most 60
     std::uint8_t LoginTag = 0;
     std::uint8_t SecurityByte = 0;
     std::uint16_t SecurityWord = 0;
@@ -43,9 +44,9 @@ struct TServerEntry {
 
 struct TServerInfo {
     std::uint8_t SecurityKind = 0;
-    std::string CenterName;
-    std::string CenterText;
-    std::string ServerName;
+    TServerText CenterName;
+    TServerText CenterText;
+    TServerText ServerName;
     TConnection Connection; // handed over to the server table by AddServers
     std::uint16_t ServerTag = 0;
     std::uint32_t ConnectionId = 0;
@@ -61,16 +62,16 @@ struct TDatabaseEntry {
     std::uint16_t Handle = 0;
     std::uint16_t Number = 0;
     std::uint8_t Flags = 0;
-    std::string Text; // at most 60
-    std::string Name; // at most 60
+    TServerText Text; // at most 60
+    TServerText Name; // at most 60
 };
 
 struct TDatabaseListItem {
     std::uint16_t Handle = 0;
     std::uint16_t Number = 0;
     std::uint8_t Flags = 0;
-    std::string Name;
-    std::string Text;
+    TServerText Name;
+    TServerText Text;
 };
 
 // A set of server indexes 1..100.
@@ -104,9 +105,9 @@ public:
                               std::uint16_t& errorCode, std::uint8_t& requiredMajor,
                               std::uint8_t& requiredMinor, bool& flag, std::uint8_t& securityKind,
                               std::uint8_t& securityByte, std::uint16_t& securityWord,
-                              std::string& centerName, std::string& centerText,
-                              std::string& serverName);
-    bool LoginToSpxServer(TConnection& connection, const std::string& userName,
+                              TServerText& centerName, TServerText& centerText,
+                              TServerText& serverName);
+    bool LoginToSpxServer(TConnection& connection, const TServerText& userName,
                           std::uint32_t connectionId, const std::string& scrambledPassword,
                           bool& accepted, std::uint16_t& busy, std::uint8_t& loginTag);
     // Takes over the connections of the servers it admits.
@@ -123,9 +124,9 @@ public:
     void RemoveDatabase(std::uint8_t databaseId);
     void RemoveServerDatabases(const TServerIdSet& removed);
     bool FindDatabaseByHandle(std::uint8_t serverIndex, std::uint16_t handle, std::uint16_t& number,
-                              std::string& text, std::string& name);
+                              TServerText& text, TServerText& name);
     TExchangeResult GetDatabaseNames(std::uint8_t serverIndex, std::uint16_t number,
-                                     std::string& text, std::string& name);
+                                     TServerText& text, TServerText& name);
 };
 
 // The process's one dispatcher.

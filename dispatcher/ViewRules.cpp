@@ -46,24 +46,24 @@ std::string LifetimeText(std::uint16_t lifetime) {
     return {};
 }
 
-std::string ResultDatabaseName(std::uint8_t serverIndex, std::uint16_t handle) {
+TServerText ResultDatabaseName(std::uint8_t serverIndex, std::uint16_t handle) {
     std::uint16_t number = 0;
-    std::string text;
-    std::string name;
+    TServerText text;
+    TServerText name;
     if (RequestDispatcher == nullptr ||
         !RequestDispatcher->FindDatabaseByHandle(serverIndex, handle, number, text, name))
         return {};
-    return name.empty() ? "UNKNOWN" : name;
+    return name.empty() ? TServerText::Ascii("UNKNOWN") : name;
 }
 
-std::string DatabaseNameOfNumber(std::uint8_t serverIndex, std::uint16_t number) {
-    std::string text;
-    std::string name;
+TServerText DatabaseNameOfNumber(std::uint8_t serverIndex, std::uint16_t number) {
+    TServerText text;
+    TServerText name;
     if (RequestDispatcher == nullptr ||
         RequestDispatcher->GetDatabaseNames(serverIndex, number, text, name) !=
             TExchangeResult::Done ||
         name.empty())
-        return "UNKNOWN";
+        return TServerText::Ascii("UNKNOWN");
     return name;
 }
 
@@ -75,17 +75,19 @@ std::string ChildhoodText(std::uint8_t isParent, std::uint16_t childCount) {
     return isParent != 0 ? "Parent (ChildCount = " + std::to_string(childCount) + ")" : "Child";
 }
 
-std::string ChildListText(std::uint8_t serverIndex, const std::vector<std::uint16_t>& childIds) {
-    std::string text;
+TServerText ChildListText(std::uint8_t serverIndex, const std::vector<std::uint16_t>& childIds) {
+    TServerText text;
     for (std::size_t i = 0; i < childIds.size(); ++i) {
         if (i > 0)
-            text += "\r\n";
-        text +=
-            std::to_string(childIds[i]) + " - " + DatabaseNameOfNumber(serverIndex, childIds[i]);
+            text += TServerText::Ascii("\r\n");
+        text += TServerText::Ascii(std::to_string(childIds[i]) + " - ") +
+                DatabaseNameOfNumber(serverIndex, childIds[i]);
         if (text.size() >= 250)
             break;
     }
-    return text.size() > 250 ? text.substr(0, 250) : text;
+    if (text.size() > 250)
+        text.Bytes.resize(250);
+    return text;
 }
 
 std::string RequestLineText(std::int64_t count, std::int64_t total, int whenNoTotal) {
@@ -154,7 +156,8 @@ std::vector<TStatusLine> ServerStatusLines(const TServerStatusBlock& s) {
     return lines;
 }
 
-void AppendErrorLogChunk(std::string& text, const std::uint8_t* chunk, std::uint16_t length) {
+void AppendErrorLogChunk(TServerText& log, const std::uint8_t* chunk, std::uint16_t length) {
+    std::string& text = log.Bytes;
     text.reserve(text.size() + length + length / 16);
     for (std::uint16_t i = 0; i < length; ++i) {
         const char c = static_cast<char>(chunk[i]);
@@ -169,7 +172,7 @@ void AppendErrorLogChunk(std::string& text, const std::uint8_t* chunk, std::uint
     }
 }
 
-TExchangeResult ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text,
+TExchangeResult ReadWholeServerErrorLog(std::uint8_t serverIndex, TServerText& text,
                                         std::int64_t limit) {
     text.clear();
     std::vector<std::uint8_t> buffer(kLogChunkSize);

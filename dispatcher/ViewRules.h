@@ -2,7 +2,7 @@
 
 // What the five server views show, computed without a window: the console's views and
 // zephran-admin call the same functions. Texts that come from the server stay in the server's
-// 8-bit code page; the callers decode them for display.
+// 8-bit code page (TServerText); the callers decode them for display.
 
 #include "ConsoleRequests.h"
 
@@ -15,15 +15,15 @@ std::string LocalConnStatusText(const TLocConnInfo& connection);
 std::string LifetimeText(std::uint16_t lifetime);
 // The name of the database that owns a result: empty when the handle is unknown, "UNKNOWN"
 // when the database has no name.
-std::string ResultDatabaseName(std::uint8_t serverIndex, std::uint16_t handle);
+TServerText ResultDatabaseName(std::uint8_t serverIndex, std::uint16_t handle);
 
 // Databases.
 // The name of a database number: "UNKNOWN" when it is unknown or has no name.
-std::string DatabaseNameOfNumber(std::uint8_t serverIndex, std::uint16_t number);
+TServerText DatabaseNameOfNumber(std::uint8_t serverIndex, std::uint16_t number);
 std::string OpenStateText(std::uint8_t isOpen);
 std::string ChildhoodText(std::uint8_t isParent, std::uint16_t childCount);
 // "7 - NAME" lines joined by CR LF, cut to 250 characters.
-std::string ChildListText(std::uint8_t serverIndex, const std::vector<std::uint16_t>& childIds);
+TServerText ChildListText(std::uint8_t serverIndex, const std::vector<std::uint16_t>& childIds);
 
 // Server status: the four groups of captions and value texts, in the window's order.
 struct TStatusLine {
@@ -38,10 +38,10 @@ std::string DatabaseLineText(std::uint16_t defined, std::uint16_t open);
 std::string ResultLineText(std::uint16_t count);
 
 // Error log: a chunk with every line ending made CR LF, each chunk on its own.
-void AppendErrorLogChunk(std::string& text, const std::uint8_t* chunk, std::uint16_t length);
+void AppendErrorLogChunk(TServerText& text, const std::uint8_t* chunk, std::uint16_t length);
 // The whole log, chunk after chunk of at most 4096 bytes until an empty one. On a failed
 // chunk request the text read so far stays and the result is Failed. A log that would pass
 // `limit` bytes (or a signed 32-bit offset) stops there with a message.
 inline constexpr std::int64_t kErrorLogLimit = 64LL * 1024 * 1024;
-TExchangeResult ReadWholeServerErrorLog(std::uint8_t serverIndex, std::string& text,
+TExchangeResult ReadWholeServerErrorLog(std::uint8_t serverIndex, TServerText& text,
                                         std::int64_t limit = kErrorLogLimit);

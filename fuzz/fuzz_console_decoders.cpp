@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 4: {
-            std::string text;
+            TServerText text;
             const auto length = static_cast<std::uint16_t>(std::min<std::size_t>(size, 4096));
             AppendErrorLogChunk(text, data, length);
             if (text.size() > 2u * length)

@@ -35,8 +35,8 @@ void Session(TConnection& socket, bool& handedOver) {
         std::abort();
     bool accepted = false;
     std::uint16_t busy = 0;
-    if (!d.LoginToSpxServer(socket, "ADMINISTRATOR", connectionId, ScramblePassword("secret"),
-                            accepted, busy, info.LoginTag) ||
+    if (!d.LoginToSpxServer(socket, TServerText::Ascii("ADMINISTRATOR"), connectionId,
+                            ScramblePassword("secret"), accepted, busy, info.LoginTag) ||
         !accepted)
         return;
     info.Connection = std::move(socket);
@@ -82,11 +82,11 @@ void Session(TConnection& socket, bool& handedOver) {
     TServerStatusBlock status;
     if (GetServerStatus(1, status) == TExchangeResult::Done)
         ServerStatusLines(status);
-    std::string log;
+    TServerText log;
     ReadWholeServerErrorLog(1, log, 64 * 1024);
     if (log.size() > 2 * (64 * 1024 + 2 * kLogChunkSize))
         std::abort();
-    DeleteLocalConn(1, "JOHN", 42);
+    DeleteLocalConn(1, TServerText("JOHN"), 42);
     DeleteWebConn(1, 7);
     ClearServerErrorLog(1);
     d.LogoutServer(1);

@@ -11,16 +11,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-    const std::string utf8 = DecodeWin1256(bytes);
+    const std::string utf8 = DecodeWin1256(TServerText(std::string(bytes)));
     bool lossless = false;
-    if (EncodeWin1256(utf8, &lossless) != bytes || !lossless)
+    if (EncodeWin1256(utf8, &lossless).Bytes != bytes || !lossless)
         std::abort();
     if (Utf8Length(utf8) != size)
         std::abort();
 
     // The same bytes taken as UTF-8 typed by a user.
     lossless = true;
-    const std::string encoded = EncodeWin1256(bytes, &lossless);
+    const TServerText encoded = EncodeWin1256(bytes, &lossless);
     if (encoded.size() > size)
         std::abort();
     const std::size_t length = Utf8Length(bytes);

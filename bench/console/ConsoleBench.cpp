@@ -176,7 +176,7 @@ void ErrorLogView(const std::string& dir) {
         return;
     std::size_t bytes = 0;
     const double requests = BestOf(3, [&] {
-        std::string text;
+        TServerText text;
         ReadWholeServerErrorLog(1, text);
         bytes = text.size();
     });

@@ -143,7 +143,7 @@ void ErrorLogAgainstPingPong() {
     TBenchServer server(std::string(ZEPHRAN_FIXTURES) + "/bench-error-log.json");
     if (!Connect(server))
         return;
-    std::string text;
+    TServerText text;
     const auto t0 = Clock::now();
     ReadWholeServerErrorLog(1, text);
     const double link = Seconds(Clock::now() - t0);
@@ -219,7 +219,8 @@ void AdminLocalsJson() {
         connections = list.size();
         decodedBytes = list.capacity() * sizeof(TLocConnInfo);
         for (const TLocConnInfo& c : list)
-            decodedBytes += c.Results.capacity() * sizeof(TLocConnResult) + c.UserName.capacity();
+            decodedBytes +=
+                c.Results.capacity() * sizeof(TLocConnResult) + c.UserName.Bytes.capacity();
         Disconnect();
     }
     const TRun idle = RunAdmin(server.Port, "info", false);

@@ -17,8 +17,8 @@
 class TJsonWriter;
 
 // A text from the server (Windows-1256) in UTF-8.
-inline std::string Text(const std::string& serverBytes) {
-    return DecodeWin1256(serverBytes);
+inline std::string Text(const TServerText& serverText) {
+    return DecodeWin1256(serverText);
 }
 
 // A server date-time as "YYYY-MM-DDTHH:MM:SS", or null with a warning naming the field (the

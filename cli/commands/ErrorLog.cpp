@@ -15,9 +15,11 @@ constexpr std::size_t kLogPiece = 64 * 1024;
 } // namespace
 
 bool ErrorLog(TCliContext& ctx) {
-    std::string text;
-    if (ReadWholeServerErrorLog(1, text) != TExchangeResult::Done)
+    TServerText log;
+    if (ReadWholeServerErrorLog(1, log) != TExchangeResult::Done)
         return false;
+    // Walked byte by byte below; each piece is a server text of its own.
+    const std::string& text = log.Bytes;
     if (ctx.Json) {
         // {"text": "..."}: the string's escaped pieces between its quotes. Windows-1256 is
         // one byte a character, so the log can be cut anywhere.
@@ -25,7 +27,7 @@ bool ErrorLog(TCliContext& ctx) {
         std::string piece;
         for (std::size_t at = 0; at < text.size() && !OutputFailed(); at += kLogPiece) {
             piece.clear();
-            AppendJsonString(piece, Text(text.substr(at, kLogPiece)));
+            AppendJsonString(piece, Text(TServerText(text.substr(at, kLogPiece))));
             Out(std::string_view(piece).substr(1, piece.size() - 2));
         }
         Out("\"\n}\n");
@@ -44,7 +46,7 @@ bool ErrorLog(TCliContext& ctx) {
                 continue; // the platform's line end
             piece.push_back(text[i]);
         }
-        Out(EscapeControls(Text(piece), true));
+        Out(EscapeControls(Text(TServerText(std::move(piece))), true));
         at += length;
     }
     return true;

@@ -306,6 +306,56 @@ TEST_F(ServerCommands, SpilledListsAreShownWholeAndInOrder) {
 // A name from the server holding a terminal's control sequence (here one that retitles the
 // terminal) is shown escaped wherever it is printed: tables, info lines, the warnings on
 // standard error and the error log. --json escapes as JSON does.
+TEST_F(ServerCommands, FarsiTextsOfEveryKindAreDecodedExactlyOnce) {
+    // Each kind of server text, in the Arabic-script code page on the wire, comes out as the
+    // same UTF-8 in both forms of output: neither left as the server's bytes nor decoded twice.
+    const std::string db = "کتاب";
+    const std::string path = "D:\\داده";
+    const std::string user = "سارا";
+    const std::string web = "وب";
+    const std::string line = "خطاي پايگاه";
+    json fixture = SmallInstallation();
+    fixture["server_name"] = "سرور";
+    fixture["database_list"]["databases"][0]["name"] = db;
+    fixture["database_view"][0]["path"] = path;
+    fixture["database_view"][0]["child_ids"] = json::array({7});
+    fixture["database_view"][0]["results"][0]["user_name"] = user;
+    fixture["web_connections"][0]["user_name"] = web;
+    fixture["error_log"] = {{"lines", {line}}, {"line_end", "crlf"}};
+    Start(fixture);
+
+    const json info = Json({"info"});
+    EXPECT_EQ(info["server_name"], "سرور");
+    EXPECT_EQ(info["center_name"], "کتابخانه مرکزي");
+    EXPECT_EQ(info["databases"][0]["name"], db);
+    const json dbs = Json({"databases"})["databases"];
+    ASSERT_EQ(dbs.size(), 2u);
+    EXPECT_EQ(dbs[0]["name"], db);
+    EXPECT_EQ(dbs[0]["path"], path);
+    EXPECT_EQ(dbs[0]["child_list"], "7 - " + db);
+    EXPECT_EQ(dbs[0]["results"][0]["user_name"], user);
+    EXPECT_EQ(Json({"locals"})["connections"][0]["results"][0]["db_name"], db);
+    EXPECT_EQ(Json({"webs"})["connections"][0]["user_name"], web);
+
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> out; // each must appear in standard output
+    } cases[] = {
+        {{"info"}, {"Server Name: سرور\n", "Center Name: کتابخانه مرکزي\n"}},
+        {{"databases"}, {"7 - " + db + "\n", path, user}},
+        {{"locals"}, {db}},
+        {{"webs"}, {web}},
+        {{"error-log"}, {line + "\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const TCommandResult r = Admin(c.args);
+        ASSERT_EQ(r.ExitCode, 0) << r.Err;
+        for (const std::string& text : c.out)
+            EXPECT_NE(r.Out.find(text), std::string::npos) << text << " in\n" << r.Out;
+    }
+}
+
 TEST_F(ServerCommands, TextsFromTheServerNeverReachTheTerminalRaw) {
     const std::string title = "\x1b]0;pwned\x07";
     const std::string shown = "\\x1b]0;pwned\\x07";

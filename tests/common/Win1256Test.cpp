@@ -1,15 +1,24 @@
 #include "Win1256.h"
+#include "ServerTextPrinting.h"
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 namespace {
+
+// A server text never passes for a UTF-8 string, nor one for it, in either direction.
+static_assert(!std::is_convertible_v<TServerText, std::string>);
+static_assert(!std::is_convertible_v<std::string, TServerText>);
+static_assert(!std::is_convertible_v<const char*, TServerText>);
+static_assert(!std::is_convertible_v<TServerText, std::string_view>);
 
 TEST(Win1256, EveryByteSurvivesTheRoundTrip) {
     std::string all;
     for (int b = 0; b < 256; ++b)
         all.push_back(static_cast<char>(b));
     bool lossless = false;
-    EXPECT_EQ(EncodeWin1256(DecodeWin1256(all), &lossless), all);
+    EXPECT_EQ(EncodeWin1256(DecodeWin1256(TServerText(all)), &lossless), TServerText(all));
     EXPECT_TRUE(lossless);
 }
 
@@ -21,16 +30,16 @@ TEST(Win1256, KnownLetters) {
                  {0xC7, "ا"}, {0xFD, "\u200E"}, {0x9D, "\u200C"}, {0x80, "€"}, {'A', "A"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.byte));
-        EXPECT_EQ(DecodeWin1256(std::string(1, static_cast<char>(c.byte))), c.utf8);
-        EXPECT_EQ(EncodeWin1256(c.utf8), std::string(1, static_cast<char>(c.byte)));
+        EXPECT_EQ(DecodeWin1256(TServerText(std::string(1, static_cast<char>(c.byte)))), c.utf8);
+        EXPECT_EQ(EncodeWin1256(c.utf8), TServerText(std::string(1, static_cast<char>(c.byte))));
     }
 }
 
 TEST(Win1256, CharactersOutsideTheCodePageBecomeQuestionMarks) {
     bool lossless = true;
-    EXPECT_EQ(EncodeWin1256("aی中b", &lossless), "a??b"); // Farsi yeh and a CJK letter
+    EXPECT_EQ(EncodeWin1256("aی中b", &lossless), TServerText("a??b")); // Farsi yeh and a CJK letter
     EXPECT_FALSE(lossless);
-    EXPECT_EQ(EncodeWin1256(std::string("x\xC3(y\xE2\x82", 6), &lossless), "x?(y??");
+    EXPECT_EQ(EncodeWin1256(std::string("x\xC3(y\xE2\x82", 6), &lossless), TServerText("x?(y??"));
     EXPECT_FALSE(lossless);
 }
 

@@ -10,6 +10,7 @@
 #include "GridModel.h"
 #include "LocConnFormU.h"
 #include "RequestDispatcher.h"
+#include "ServerTextPrinting.h"
 #include "SrvStatusFormU.h"
 #include "StatusHistory.h"
 #include "WebConnFormU.h"
@@ -447,10 +448,10 @@ TEST_F(AutoRefreshViewTest, AnAutomaticRefreshKeepsTheCurrentRowByItsKeyAndAManu
     locals.SetCurrentRow(2);
     ASSERT_EQ(locals.StatusEdit->text().toStdString(), "Invalid Status");
     // The connection before it goes on the server's side.
-    ASSERT_EQ(DeleteLocalConn(1, "ALI", 11), TExchangeResult::Done);
+    ASSERT_EQ(DeleteLocalConn(1, TServerText("ALI"), 11), TExchangeResult::Done);
     ASSERT_TRUE(locals.AutoRefresh->Run(true));
     EXPECT_EQ(locals.CurrentRow(), 1);
-    EXPECT_EQ(locals.Connections->RowAt(1)->UserName, "REZA");
+    EXPECT_EQ(locals.Connections->RowAt(1)->UserName, TServerText("REZA"));
     EXPECT_EQ(locals.StatusEdit->text().toStdString(), "Invalid Status");
     ASSERT_TRUE(locals.RefreshView());
     EXPECT_EQ(locals.CurrentRow(), 0);

@@ -111,7 +111,7 @@ TEST_F(RequestRunnerTest, TheInterfaceLivesDuringAWaitAndCancelEndsIt) {
     Connect(*server_);
     TLocConnForm& view = *form_->LocConnForm;
     std::vector<TLocConnRow> shown(1);
-    shown[0].UserName = "SHOWN BEFORE";
+    shown[0].UserName = TServerText("SHOWN BEFORE");
     view.Connections->Reset(std::move(shown));
 
     TWaitWatch watch(Qt::Key_Escape);

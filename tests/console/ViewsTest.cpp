@@ -105,7 +105,7 @@ TEST_F(ViewTest, DeletingALocalConnectionOnlyOnYesAndWithoutAReload) {
     const std::vector<TLoggedRequest> deletes = server_->Requests(369);
     ASSERT_EQ(deletes.size(), 1u);
     EXPECT_EQ(deletes[0].Param, 12);
-    const std::string name = EncodeWin1256("سارا");
+    const std::string name = EncodeWin1256("سارا").Bytes;
     EXPECT_EQ(deletes[0].DataHex, Hex({static_cast<std::uint8_t>(name.size())}) +
                                       Hex(std::vector<std::uint8_t>(name.begin(), name.end())));
     EXPECT_EQ(ColumnTexts(*view.Connections, 0), (Texts{"ALI", "REZA"}));
@@ -188,6 +188,42 @@ TEST_F(ViewTest, DatabasesShowNamesStatesChildListAndResults) {
     EXPECT_EQ(view.Results->rowCount(), 0);
 }
 
+TEST_F(ViewTest, FarsiServerTextsAreShownDecodedExactlyOnce) {
+    // Names, paths and user names arrive in the Arabic-script code page; each view shows the
+    // same characters that the server was given, neither raw bytes nor decoded twice.
+    const std::string db = "کتاب";
+    const std::string path = "D:\\داده";
+    json fixture = SmallInstallation();
+    fixture["database_list"]["databases"][0]["name"] = db;
+    fixture["database_view"][0]["path"] = path;
+    fixture["web_connections"][0]["user_name"] = "وب";
+    fixture["error_log"] = {{"lines", {"خطاي پايگاه"}}, {"line_end", "crlf"}};
+    Open(fixture);
+
+    TDBListForm& databases = *form_->DBListForm;
+    ASSERT_TRUE(databases.RefreshView());
+    EXPECT_EQ(ColumnTexts(*databases.Databases, 1), (Texts{db, "UNKNOWN"}));
+    EXPECT_EQ(databases.PathEdit->text().toStdString(), path);
+    EXPECT_EQ(databases.ChildListMemo->toPlainText().toStdString(),
+              "\u200E7 - " + db + "\n\u200E9 - UNKNOWN");
+    EXPECT_EQ(ColumnTexts(*databases.Results, 1), (Texts{"ALI", "سارا"}));
+
+    TLocConnForm& locals = *form_->LocConnForm;
+    ASSERT_TRUE(locals.RefreshView());
+    EXPECT_EQ(ColumnTexts(*locals.Connections, 0), (Texts{"ALI", "سارا", "REZA"}));
+    EXPECT_EQ(ColumnTexts(*locals.Results, 1), (Texts{db, "", "UNKNOWN"}));
+
+    TWebConnForm& webs = *form_->WebConnForm;
+    ASSERT_TRUE(webs.RefreshView());
+    EXPECT_EQ(ColumnTexts(*webs.Connections, 0), (Texts{"وب", "web"}));
+
+    TErrorLogForm& log = *form_->ErrorLogForm;
+    ASSERT_TRUE(log.RefreshView());
+    EXPECT_EQ(DecodeWin1256(log.LogText()), "خطاي پايگاه\r\n");
+    EXPECT_EQ(log.LogMemo->toPlainText().toStdString(), "خطاي پايگاه");
+    EXPECT_TRUE(boxes_.Texts().empty());
+}
+
 TEST_F(ViewTest, AFailedReloadKeepsEveryViewAsItWas) {
     Open(SmallInstallation());
     form_->LocConnForm->RefreshView();
@@ -196,7 +232,7 @@ TEST_F(ViewTest, AFailedReloadKeepsEveryViewAsItWas) {
     form_->ServerStatusForm->RefreshView();
     form_->ErrorLogForm->RefreshView();
     const QString status = form_->ServerStatusForm->ValueLabels[0]->text();
-    const std::string log = form_->ErrorLogForm->LogText();
+    const TServerText log = form_->ErrorLogForm->LogText();
     ASSERT_FALSE(status.isEmpty());
     ASSERT_FALSE(log.empty());
     ASSERT_TRUE(boxes_.Texts().empty());
@@ -361,7 +397,7 @@ TEST_F(ViewTest, ErrorLogIsReadInChunksWithEveryLineEndingInCrLf) {
         TErrorLogForm& view = *form_->ErrorLogForm;
         EXPECT_TRUE(view.RefreshView());
         EXPECT_TRUE(boxes_.Texts().empty());
-        EXPECT_TRUE(view.LogText() == c.Text);
+        EXPECT_TRUE(view.LogText() == TServerText(c.Text));
         std::vector<long long> offsets;
         for (const TLoggedRequest& r : server_->Requests(374))
             offsets.push_back(r.Param);

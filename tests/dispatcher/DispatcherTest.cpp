@@ -4,6 +4,7 @@
 #include "MessagePresenters.h"
 #include "RequestDispatcher.h"
 #include "ServerErrors.h"
+#include "ServerTextPrinting.h"
 #include "TempFolder.h"
 #include "ViewRules.h"
 
@@ -71,8 +72,8 @@ TEST_F(DispatcherTest, AdmissionRunsTheHandshakesAndLoadsTheDatabaseList) {
     const TServerEntry& e = RequestDispatcher->Server(1);
     EXPECT_EQ(e.ServerId, 1);
     EXPECT_EQ(e.ListStamp, 0x1234);
-    EXPECT_EQ(e.CenterName, "Central Library");
-    EXPECT_EQ(e.ServerName, "MAIN");
+    EXPECT_EQ(e.CenterName, TServerText("Central Library"));
+    EXPECT_EQ(e.ServerName, TServerText("MAIN"));
     EXPECT_EQ(e.SecurityKind, 2);
     EXPECT_EQ(e.SecurityWord, 0x0405);
     EXPECT_EQ(e.LoginTag, 9);
@@ -115,7 +116,7 @@ TEST_F(DispatcherTest, ChangedListIsReloadedAndTheRequestSentAgain) {
         return Admitting({}, 0)(h, d);
     });
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
-    ASSERT_EQ(DeleteLocalConn(1, "JOHN", 42), TExchangeResult::Done);
+    ASSERT_EQ(DeleteLocalConn(1, TServerText("JOHN"), 42), TExchangeResult::Done);
     EXPECT_TRUE(recorder_.Messages().empty());
 
     const auto received = server.Received();
@@ -129,7 +130,7 @@ TEST_F(DispatcherTest, ChangedListIsReloadedAndTheRequestSentAgain) {
 
     // 7 keeps id 2 with its new name, 11 gets id 4, 5 and 9 are gone.
     EXPECT_EQ(Ids(), (std::vector<std::uint8_t>{2, 4}));
-    EXPECT_EQ(RequestDispatcher->Database(1).Name, "SEVEN-B");
+    EXPECT_EQ(RequestDispatcher->Database(1).Name, TServerText("SEVEN-B"));
     EXPECT_EQ(RequestDispatcher->Database(1).Handle, 200);
     EXPECT_EQ(RequestDispatcher->UsedDatabaseIds.count(), 2u);
 }
@@ -182,8 +183,8 @@ TEST_F(DispatcherTest, AFailedListFetchIsMadeGoodByTheNextRequest) {
         EXPECT_EQ(server.Received().back().Header.ReplyCode, c.secondStamp);
         EXPECT_EQ(RequestDispatcher->Server(1).ListStamp, c.secondStamp);
         EXPECT_EQ(Ids(), (std::vector<std::uint8_t>{1, 2}));
-        EXPECT_EQ(ResultDatabaseName(1, 101), "SEVEN");
-        EXPECT_EQ(DatabaseNameOfNumber(1, 5), "FIVE");
+        EXPECT_EQ(ResultDatabaseName(1, 101), TServerText("SEVEN"));
+        EXPECT_EQ(DatabaseNameOfNumber(1, 5), TServerText("FIVE"));
         EXPECT_NE(Log().find("Reply with Packet Count 0 for request 1"), std::string::npos);
 
         // Settled: the next request goes out alone.
@@ -253,17 +254,17 @@ TEST_F(DispatcherTest, ShortHandshakeAndListRepliesAdmitAsBeforeAndAreLogged) {
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, server.Port(), "pw"));
     EXPECT_TRUE(recorder_.Messages().empty());
     const TServerEntry& e = RequestDispatcher->Server(1);
-    EXPECT_EQ(e.CenterName, "Centre");
-    EXPECT_EQ(e.ServerName, "SRV");
+    EXPECT_EQ(e.CenterName, TServerText("Centre"));
+    EXPECT_EQ(e.ServerName, TServerText("SRV"));
     EXPECT_EQ(e.SecurityKind, 2);
     EXPECT_EQ(e.SecurityByte, 0);
     EXPECT_EQ(e.SecurityWord, 0);
     EXPECT_EQ(e.ListStamp, 3);
     ASSERT_EQ(RequestDispatcher->DatabaseCount, 2);
-    EXPECT_EQ(RequestDispatcher->Database(1).Name, "FIVE");
+    EXPECT_EQ(RequestDispatcher->Database(1).Name, TServerText("FIVE"));
     EXPECT_EQ(RequestDispatcher->Database(2).Handle, 101);
     EXPECT_EQ(RequestDispatcher->Database(2).Number, 7);
-    EXPECT_EQ(RequestDispatcher->Database(2).Name, "");
+    EXPECT_EQ(RequestDispatcher->Database(2).Name, TServerText());
     EXPECT_EQ(reports,
               (std::vector<std::string>{
                   "Reply to request 20 ran short: 17 data bytes where at least 20 were read",
@@ -282,7 +283,7 @@ TEST_F(DispatcherTest, WithoutAServerNothingIsSent) {
              return GetLocalConnList(1, l);
          },
          "Client Internal Error Number 265 (Request Execution Aborted)."},
-        {"kill-local", [] { return DeleteLocalConn(1, "x", 1); },
+        {"kill-local", [] { return DeleteLocalConn(1, TServerText("x"), 1); },
          "Client Internal Error Number 266 (Request Execution Aborted)."},
         {"webs",
          [] {
@@ -432,22 +433,22 @@ TEST_F(DispatcherTest, DatabaseTableHolds250) {
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, big.Port(), "pw"));
     EXPECT_EQ(RequestDispatcher->DatabaseCount, 250);
     EXPECT_TRUE(recorder_.Messages().empty());
-    RequestDispatcher->AddDatabase(2, {1, 1, 0, "LAST", ""});
+    RequestDispatcher->AddDatabase(2, {1, 1, 0, TServerText("LAST"), TServerText()});
     EXPECT_EQ(recorder_.Texts(),
               std::vector<std::string>{"Too many databases are defined in local servers."});
     EXPECT_EQ(RequestDispatcher->DatabaseCount, 250);
 
-    std::string text;
-    std::string name = "before";
+    TServerText text;
+    TServerText name("before");
     EXPECT_EQ(RequestDispatcher->GetDatabaseNames(1, 251, text, name), TExchangeResult::Failed);
-    EXPECT_EQ(name, "");
+    EXPECT_EQ(name, TServerText());
     std::uint16_t number = 7;
-    name = "kept";
+    name = TServerText("kept");
     EXPECT_FALSE(RequestDispatcher->FindDatabaseByHandle(1, 999, number, text, name));
-    EXPECT_EQ(name, "kept");
+    EXPECT_EQ(name, TServerText("kept"));
     EXPECT_EQ(number, 7);
     EXPECT_TRUE(RequestDispatcher->FindDatabaseByHandle(1, 12, number, text, name));
-    EXPECT_EQ(name, "DB12");
+    EXPECT_EQ(name, TServerText("DB12"));
 }
 
 } // namespace

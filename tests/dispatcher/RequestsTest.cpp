@@ -5,6 +5,7 @@
 #include "MessagePresenters.h"
 #include "RequestDispatcher.h"
 #include "ServerErrors.h"
+#include "ServerTextPrinting.h"
 #include "TempFolder.h"
 #include "ViewRules.h"
 
@@ -104,19 +105,19 @@ TEST_F(RequestsTest, LocalConnectionsAreCutAndSkippedInPlace) {
     ASSERT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
     EXPECT_EQ(LastRequest().Header.RequestCode, 368);
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].UserName, std::string(30, 'U'));
+    EXPECT_EQ(list[0].UserName, TServerText(std::string(30, 'U')));
     EXPECT_EQ(list[0].SecurityNum, 11);
     EXPECT_EQ(list[0].ResultsCount, 500);
     EXPECT_EQ(list[0].Results.size(), 500u);
     EXPECT_EQ(list[0].Results[0].Lifetime, 0x8000);
     EXPECT_EQ(list[0].CapturedTextBankId, 12);
-    EXPECT_EQ(list[1].UserName, "SECOND") << "the surplus results were stepped over";
+    EXPECT_EQ(list[1].UserName, TServerText("SECOND")) << "the surplus results were stepped over";
     EXPECT_EQ(list[1].SecurityNum, 22);
     EXPECT_EQ(list[1].RequestsCount, 1000);
     EXPECT_EQ(list[1].ASyncRequests, 3);
     EXPECT_EQ(list[1].ConnectTime, (TServerDateTime{104, 4, 17, 14, 3, 22}));
     EXPECT_EQ(LocalConnStatusText(list[1]), "Captured Text Bank Id 12");
-    EXPECT_EQ(ResultDatabaseName(1, list[1].Results[0].DBHandle), "SEVEN");
+    EXPECT_EQ(ResultDatabaseName(1, list[1].Results[0].DBHandle), TServerText("SEVEN"));
     ReleaseLocalConnList(list);
     EXPECT_TRUE(list.empty());
 }
@@ -157,7 +158,7 @@ TEST_F(RequestsTest, ShortRepliesKeepWhatCameAndAreLogged) {
              TLocConnList list;
              ASSERT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
              ASSERT_EQ(list.size(), 1u);
-             EXPECT_EQ(list[0].UserName, "LOCAL");
+             EXPECT_EQ(list[0].UserName, TServerText("LOCAL"));
              EXPECT_EQ(list[0].CapturedTextBankId, 12);
              ASSERT_EQ(list[0].Results.size(), 3u);
              EXPECT_EQ(list[0].Results[0].Lifetime, 0x8000);
@@ -179,7 +180,7 @@ TEST_F(RequestsTest, ShortRepliesKeepWhatCameAndAreLogged) {
              ASSERT_EQ(GetWebConnList(1, list), TExchangeResult::Done);
              ASSERT_EQ(list.size(), 2u);
              EXPECT_EQ(list[0].UserId, 7);
-             EXPECT_EQ(list[1].UserName, "BOB");
+             EXPECT_EQ(list[1].UserName, TServerText("BOB"));
              EXPECT_EQ(list[1].UserId, 0);
              EXPECT_EQ(list[1].LastAccessTime, TServerDateTime{});
          },
@@ -189,7 +190,7 @@ TEST_F(RequestsTest, ShortRepliesKeepWhatCameAndAreLogged) {
              TDBList list;
              ASSERT_EQ(GetDBList(1, list), TExchangeResult::Done);
              ASSERT_EQ(list.size(), 1u);
-             EXPECT_EQ(list[0].Path, "PATH");
+             EXPECT_EQ(list[0].Path, TServerText("PATH"));
              EXPECT_EQ(list[0].ChildIds, (std::vector<std::uint16_t>{7, 0}));
              EXPECT_EQ(list[0].ResCount, 0);
          },
@@ -287,7 +288,7 @@ TEST_F(RequestsTest, SpilledListRepliesCanBeWalkedAgain) {
     std::vector<std::vector<std::string>> walks(2);
     for (auto& walk : walks)
         EXPECT_TRUE(ForEachLocalConn(reply.Data.get(), reply.Count, [&](TLocConnInfo& c) {
-            walk.push_back(c.UserName + "/" + std::to_string(c.SecurityNum) + "/" +
+            walk.push_back(c.UserName.Bytes + "/" + std::to_string(c.SecurityNum) + "/" +
                            std::to_string(c.Results.size()) + "/" +
                            std::to_string(c.Results.back().Lifetime));
         }));
@@ -299,7 +300,7 @@ TEST_F(RequestsTest, SpilledListRepliesCanBeWalkedAgain) {
     TLocConnList list;
     ASSERT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
     ASSERT_EQ(list.size(), 200u);
-    EXPECT_EQ(list[199].UserName, "USER199");
+    EXPECT_EQ(list[199].UserName, TServerText("USER199"));
     EXPECT_TRUE(recorder_.Messages().empty());
 }
 
@@ -317,7 +318,7 @@ TEST_F(RequestsTest, EachWalkedRecordStartsFresh) {
                                  [&](TLocConnInfo& c) { seen.push_back(c); }));
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[1].Results.size(), 1u);
-    EXPECT_EQ(seen[2].UserName, "");
+    EXPECT_EQ(seen[2].UserName, TServerText());
     EXPECT_EQ(seen[2].SecurityNum, 0);
     EXPECT_EQ(seen[2].CapturedTextBankId, 0);
     EXPECT_TRUE(seen[2].Results.empty());
@@ -342,7 +343,7 @@ TEST_F(RequestsTest, EachWalkedRecordStartsFresh) {
     EXPECT_EQ(dbs[0].ChildIds, (std::vector<std::uint16_t>{8, 9}));
     EXPECT_EQ(dbs[0].Results.size(), 1u);
     EXPECT_EQ(dbs[1].Id, 0);
-    EXPECT_EQ(dbs[1].Path, "");
+    EXPECT_EQ(dbs[1].Path, TServerText());
     EXPECT_TRUE(dbs[1].ChildIds.empty());
     EXPECT_TRUE(dbs[1].Results.empty());
 }
@@ -395,10 +396,10 @@ TEST_F(RequestsTest, WebConnectionsAndTheirDelete) {
 
 TEST_F(RequestsTest, DeleteLocalSendsTheNameAsAShortString) {
     Reply(0, {});
-    ASSERT_EQ(DeleteLocalConn(1, "", 9), TExchangeResult::Done);
+    ASSERT_EQ(DeleteLocalConn(1, TServerText(), 9), TExchangeResult::Done);
     EXPECT_EQ(LastRequest().Data, Bytes{0});
     EXPECT_EQ(LastRequest().Header.DataLength, 1u);
-    ASSERT_EQ(DeleteLocalConn(1, "\xC7\xE1", 9), TExchangeResult::Done)
+    ASSERT_EQ(DeleteLocalConn(1, TServerText("\xC7\xE1"), 9), TExchangeResult::Done)
         << "bytes as the server sent them";
     EXPECT_EQ(LastRequest().Data, (Bytes{2, 0xC7, 0xE1}));
     EXPECT_EQ(LastRequest().Header.Param, 9u);
@@ -428,23 +429,24 @@ TEST_F(RequestsTest, DatabasesAreCutAndSkippedInPlace) {
     TDBList list;
     ASSERT_EQ(GetDBList(1, list), TExchangeResult::Done);
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].Path, std::string(80, 'p'));
+    EXPECT_EQ(list[0].Path, TServerText(std::string(80, 'p')));
     EXPECT_EQ(list[0].ChildCount, 250);
     EXPECT_EQ(list[0].ChildIds.size(), 250u);
     EXPECT_EQ(list[0].ResCount, 500);
-    EXPECT_EQ(list[0].Results[499].UserName, "user499");
+    EXPECT_EQ(list[0].Results[499].UserName, TServerText("user499"));
     EXPECT_EQ(list[1].Id, 8);
-    EXPECT_EQ(list[1].Path, "second");
-    EXPECT_EQ(DatabaseNameOfNumber(1, list[0].Id), "SEVEN");
-    EXPECT_EQ(DatabaseNameOfNumber(1, list[1].Id), "UNKNOWN") << "known, but without a name";
-    EXPECT_EQ(DatabaseNameOfNumber(1, 9), "UNKNOWN");
+    EXPECT_EQ(list[1].Path, TServerText("second"));
+    EXPECT_EQ(DatabaseNameOfNumber(1, list[0].Id), TServerText("SEVEN"));
+    EXPECT_EQ(DatabaseNameOfNumber(1, list[1].Id), TServerText("UNKNOWN"))
+        << "known, but without a name";
+    EXPECT_EQ(DatabaseNameOfNumber(1, 9), TServerText("UNKNOWN"));
     EXPECT_EQ(ChildhoodText(list[0].IsParent, list[0].ChildCount), "Parent (ChildCount = 250)");
     EXPECT_EQ(ChildhoodText(list[1].IsParent, 0), "Child");
-    const std::string children = ChildListText(1, list[0].ChildIds);
+    const std::string children = ChildListText(1, list[0].ChildIds).Bytes;
     EXPECT_EQ(children.size(), 250u);
     EXPECT_EQ(children.substr(0, 23), "7 - SEVEN\r\n9 - UNKNOWN\r");
-    EXPECT_EQ(ChildListText(1, {7, 9}), "7 - SEVEN\r\n9 - UNKNOWN");
-    EXPECT_EQ(ChildListText(1, {}), "");
+    EXPECT_EQ(ChildListText(1, {7, 9}), TServerText("7 - SEVEN\r\n9 - UNKNOWN"));
+    EXPECT_EQ(ChildListText(1, {}), TServerText());
 }
 
 TEST_F(RequestsTest, StatusBlockNeedsAll54Bytes) {
@@ -497,14 +499,14 @@ TEST_F(RequestsTest, ErrorLogIsReadInChunksUntilAnEmptyOne) {
     FreeRequestDispatcher();
     ASSERT_TRUE(CreateRequestDispatcher());
     ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, logServer.Port(), "pw"));
-    std::string text;
+    TServerText text;
     ASSERT_EQ(ReadWholeServerErrorLog(1, text), TExchangeResult::Done);
     EXPECT_EQ(asked,
               (std::vector<std::pair<std::uint16_t, std::int32_t>>{{4096, 0}, {4096, 4096}}));
     std::string expected;
     for (char c : log)
         expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    EXPECT_EQ(text, expected);
+    EXPECT_EQ(text, TServerText(expected));
 
     // A limit far below the log stops the reading with a message.
     recorder_.Clear();
@@ -621,11 +623,11 @@ TEST(ValueRules, ErrorLogLineEnds) {
         {{"x\ry"}, "x\ry"},
     };
     for (const Case& c : cases) {
-        std::string text;
+        TServerText text;
         for (const std::string& chunk : c.chunks)
             AppendErrorLogChunk(text, reinterpret_cast<const std::uint8_t*>(chunk.data()),
                                 static_cast<std::uint16_t>(chunk.size()));
-        EXPECT_EQ(text, c.text);
+        EXPECT_EQ(text, TServerText(c.text));
     }
 }
 

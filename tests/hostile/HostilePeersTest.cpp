@@ -10,6 +10,7 @@
 #include "RequestDispatcher.h"
 #include "ScriptedPeer.h"
 #include "ServerErrors.h"
+#include "ServerTextPrinting.h"
 #include "TempFolder.h"
 #include "ViewRules.h"
 
@@ -153,7 +154,7 @@ protected:
         TLocConnList list;
         EXPECT_EQ(GetLocalConnList(1, list), TExchangeResult::Done);
         ASSERT_EQ(list.size(), 1u);
-        EXPECT_EQ(list[0].UserName, "JOHN");
+        EXPECT_EQ(list[0].UserName, TServerText("JOHN"));
         EXPECT_TRUE(recorder_.Messages().empty());
         Disconnect();
     }
@@ -251,7 +252,7 @@ TEST_F(HostilePeerTest, EveryBrokenReplyEndsInTheMessageAndLeavesNothingBehind) 
             EXPECT_EQ(GetLocalConnList(1, list), c.LocalsResult);
             if (c.LocalsResult == TExchangeResult::Done) {
                 ASSERT_EQ(list.size(), 1u);
-                EXPECT_EQ(list[0].UserName, "JOHN");
+                EXPECT_EQ(list[0].UserName, TServerText("JOHN"));
                 EXPECT_TRUE(recorder_.Messages().empty());
             } else {
                 EXPECT_TRUE(list.empty());
@@ -301,7 +302,7 @@ TEST_F(HostilePeerTest, EndlessErrorLogStopsAtTheLimitWithAMessage) {
             },
             2);
         ASSERT_TRUE(ConnectAndLoginTcp(kLoopback, peer.Port(), "pw"));
-        std::string text;
+        TServerText text;
         const std::int64_t limit = 1024 * 1024;
         EXPECT_EQ(ReadWholeServerErrorLog(1, text, limit), TExchangeResult::Done);
         EXPECT_EQ(recorder_.Texts(),
@@ -310,7 +311,7 @@ TEST_F(HostilePeerTest, EndlessErrorLogStopsAtTheLimitWithAMessage) {
         // The lines read so far stay, with their CR LF ends; not a chunk more than the limit.
         EXPECT_GE(text.size(), static_cast<std::size_t>(limit));
         EXPECT_LE(text.size(), static_cast<std::size_t>(limit + 2 * kLogChunkSize) * 65 / 64);
-        EXPECT_EQ(text.substr(61, 4), "xx\r\n");
+        EXPECT_EQ(text.Bytes.substr(61, 4), "xx\r\n");
         Disconnect();
         NextConnectionWorks(peer.Port());
     }

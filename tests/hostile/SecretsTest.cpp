@@ -101,7 +101,7 @@ TEST(Secrets, PasswordIsInNoFileAndNoOutput) {
         {{"broker", "sessions", "--url", url, "--server", "CENTRAL", "--json"}, true, 0},
         {{"broker", "reload", "--url", url, "--credentials", credentials}, false, 0},
     };
-    const std::string scrambled = ScramblePassword(EncodeWin1256(kPassword));
+    const std::string scrambled = ScramblePassword(EncodeWin1256(kPassword).Bytes);
     ASSERT_EQ(scrambled.size(), kPassword.size());
     const auto holdsSecret = [&](const std::string& text) {
         return text.find(kPassword) != std::string::npos ||
