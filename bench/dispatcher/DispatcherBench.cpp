@@ -230,7 +230,8 @@ void AdminLocalsJson() {
     std::printf("  peak resident: %ld kB; the same tool's info command: %ld kB; growth %ld kB\n",
                 locals.PeakKb, idle.PeakKb, locals.PeakKb - idle.PeakKb);
     std::printf("  decoded list: %zu kB; growth/decoded: %.2f (target <= 3.00)\n",
-                decodedBytes / 1024, double(locals.PeakKb - idle.PeakKb) / (static_cast<double>(decodedBytes) / 1024.0));
+                decodedBytes / 1024,
+                double(locals.PeakKb - idle.PeakKb) / (static_cast<double>(decodedBytes) / 1024.0));
 }
 
 } // namespace

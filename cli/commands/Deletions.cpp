@@ -17,5 +17,6 @@ bool KillWeb(TCliContext& ctx) {
 }
 
 bool ClearErrorLog(TCliContext&) {
-    return !Confirm("Are you sure to clear error log?") || ClearServerErrorLog(1) == TExchangeResult::Done;
+    return !Confirm("Are you sure to clear error log?") ||
+           ClearServerErrorLog(1) == TExchangeResult::Done;
 }

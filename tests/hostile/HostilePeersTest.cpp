@@ -36,7 +36,8 @@ Bytes LocalsData() {
     PutLong(d, 1234);
     PutWord(d, 0);
     PutWord(d, 1); // one result
-    for (std::uint8_t b : std::initializer_list<std::uint8_t>{104, 4, 15, 10, 30, 0, 104, 4, 15, 11, 0, 59})
+    for (std::uint8_t b :
+         std::initializer_list<std::uint8_t>{104, 4, 15, 10, 30, 0, 104, 4, 15, 11, 0, 59})
         PutByte(d, b);
     PutWord(d, 0);
     PutWord(d, 0);
