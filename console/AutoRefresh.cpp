@@ -9,12 +9,14 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QByteArray>
 #include <QDataStream>
 #include <QEvent>
 #include <QIODevice>
 #include <QItemSelection>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
@@ -243,6 +245,22 @@ bool TAutoRefresh::WindowMayRefresh(const QWidget* window) {
         return false;
     const QWidget* modal = QApplication::activeModalWidget();
     return modal == nullptr || modal == window;
+}
+
+TAutoRefresh* AddAutoRefresh(QWidget* view, QToolBar* bar, std::function<bool(bool)> load) {
+    auto* control = new TAutoRefresh(view->objectName(), view);
+    control->AddTo(bar);
+    control->MayRefresh = [view] { return TAutoRefresh::WindowMayRefresh(view); };
+    control->Refresh = std::move(load);
+    return control;
+}
+
+QLabel* AddStatusLine(QBoxLayout* layout, TAutoRefresh* control) {
+    auto* line = new QLabel;
+    line->setObjectName(QStringLiteral("StatusLine"));
+    layout->addWidget(line);
+    QObject::connect(control, &TAutoRefresh::StatusChanged, line, &QLabel::setText);
+    return line;
 }
 
 // ---- the place of a grid

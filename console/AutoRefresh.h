@@ -25,6 +25,8 @@
 
 class QAction;
 class QActionGroup;
+class QBoxLayout;
+class QLabel;
 class QMenu;
 class QTableView;
 class QToolBar;
@@ -107,6 +109,12 @@ private:
 
 // Where a grid stands: the keys (kGridKeyRole) of its current and selected rows, the current
 // row's position and column, and its scroll position.
+// A view's Auto Refresh: the control on its toolbar, paused by the view's own state, running
+// `load` (told whether the refresh is automatic).
+TAutoRefresh* AddAutoRefresh(QWidget* view, QToolBar* bar, std::function<bool(bool)> load);
+// The view's status line at the end of `layout`, showing what the control says.
+QLabel* AddStatusLine(QBoxLayout* layout, TAutoRefresh* control);
+
 struct TGridPlace {
     QVariant CurrentKey;
     int CurrentRow = -1;

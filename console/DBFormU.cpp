@@ -86,10 +86,7 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     RefreshAct =
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
     SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
-    AutoRefresh = new TAutoRefresh(objectName(), this);
-    AutoRefresh->AddTo(bar);
-    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
-    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
+    AutoRefresh = AddAutoRefresh(this, bar, [this](bool automatic) { return Load(automatic); });
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
 
     Databases = new TDBModel(kDBColumns, this);
@@ -149,11 +146,7 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     rightSplitter->addWidget(results);
     rightSplitter->setSizes({230, 250});
 
-    auto* left = new QWidget;
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->addWidget(MakeGridFilter(this, DBGrid));
-    leftLayout->addWidget(DBGrid, 1);
+    QWidget* left = GridWithFilter(this, DBGrid);
 
     Splitter = new QSplitter(Qt::Horizontal);
     Splitter->addWidget(left);
@@ -164,10 +157,7 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
     layout->addWidget(Splitter, 1);
-    StatusLine = new QLabel;
-    StatusLine->setObjectName(QStringLiteral("StatusLine"));
-    layout->addWidget(StatusLine);
-    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
+    StatusLine = AddStatusLine(layout, AutoRefresh);
 
     connect(DBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });

@@ -511,10 +511,7 @@ TErrorLogForm::TErrorLogForm(QWidget* parent) : TCenteredDialog(parent) {
     });
 
     auto* bar = MakeIconToolBar(this);
-    AutoRefresh = new TAutoRefresh(objectName(), this);
-    AutoRefresh->AddTo(bar);
-    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
-    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
+    AutoRefresh = AddAutoRefresh(this, bar, [this](bool automatic) { return Load(automatic); });
     StatusLine = new QLabel;
     StatusLine->setObjectName(QStringLiteral("StatusLine"));
     StatusLine->setContentsMargins(6, 0, 6, 2);

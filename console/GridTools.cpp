@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTableView>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <algorithm>
@@ -316,6 +317,15 @@ protected:
 };
 
 } // namespace
+
+QWidget* GridWithFilter(QWidget* window, QTableView* grid) {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(MakeGridFilter(window, grid));
+    layout->addWidget(grid, 1);
+    return panel;
+}
 
 QWidget* MakeGridFilter(QWidget* window, QTableView* grid) {
     auto* proxy = qobject_cast<TGridProxy*>(grid->model());

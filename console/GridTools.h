@@ -67,6 +67,8 @@ void MakeGridTools(QTableView* grid, TGridJson json);
 // The filter field and its count above an outer grid: Ctrl+F in `window` focuses the field,
 // Esc in it clears it. Returns the row of the two to put above the grid.
 QWidget* MakeGridFilter(QWidget* window, QTableView* grid);
+// A panel holding the grid's filter above the grid.
+QWidget* GridWithFilter(QWidget* window, QTableView* grid);
 // The filter field and the count label of a grid given a filter.
 QLineEdit* GridFilterEdit(const QTableView* grid);
 QLabel* GridCountLabel(const QTableView* grid);

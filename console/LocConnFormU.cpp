@@ -64,10 +64,7 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
                                   QStyle::SP_TrashIcon);
     SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
     SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
-    AutoRefresh = new TAutoRefresh(objectName(), this);
-    AutoRefresh->AddTo(bar);
-    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
-    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
+    AutoRefresh = AddAutoRefresh(this, bar, [this](bool automatic) { return Load(automatic); });
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
@@ -85,11 +82,7 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
                                  if (const TLocConnRow* r = Connections->RowAt(row))
                                      WriteConnectionJson(out, *r);
                              }});
-    auto* left = new QWidget;
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->addWidget(MakeGridFilter(this, ConnGrid));
-    leftLayout->addWidget(ConnGrid, 1);
+    QWidget* left = GridWithFilter(this, ConnGrid);
 
     auto* form = new QFormLayout;
     StatusEdit = AddDetail(form, "Status", "StatusEdit");
@@ -138,10 +131,7 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(bar);
     layout->addWidget(Splitter, 1);
-    StatusLine = new QLabel;
-    StatusLine->setObjectName(QStringLiteral("StatusLine"));
-    layout->addWidget(StatusLine);
-    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
+    StatusLine = AddStatusLine(layout, AutoRefresh);
 
     connect(ConnGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { ShowCurrent(); });

@@ -43,10 +43,7 @@ TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
     auto* bar = MakeIconToolBar(this);
     RefreshAct =
         AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
-    AutoRefresh = new TAutoRefresh(objectName(), this);
-    AutoRefresh->AddTo(bar);
-    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
-    AutoRefresh->Refresh = [this](bool) { return Load(); };
+    AutoRefresh = AddAutoRefresh(this, bar, [this](bool) { return Load(); });
     SaveHistoryAct = AddIconAction(bar, "SaveHistoryAct", "Save History...", "document-save",
                                    QStyle::SP_DialogSaveButton);
     SaveHistoryAct->setText(QStringLiteral("Save &History..."));
@@ -129,10 +126,7 @@ TServerStatusForm::TServerStatusForm(QWidget* parent) : QDialog(parent) {
     // Below the groups and outside their scroll area: on a short screen the groups scroll and
     // the charts stay in view.
     layout->addWidget(charts);
-    StatusLine = new QLabel;
-    StatusLine->setObjectName(QStringLiteral("StatusLine"));
-    layout->addWidget(StatusLine);
-    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
+    StatusLine = AddStatusLine(layout, AutoRefresh);
     resize(sizeHint());
 }
 

@@ -45,10 +45,7 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
                                   QStyle::SP_TrashIcon);
     SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
     SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
-    AutoRefresh = new TAutoRefresh(objectName(), this);
-    AutoRefresh->AddTo(bar);
-    AutoRefresh->MayRefresh = [this] { return TAutoRefresh::WindowMayRefresh(this); };
-    AutoRefresh->Refresh = [this](bool automatic) { return Load(automatic); };
+    AutoRefresh = AddAutoRefresh(this, bar, [this](bool automatic) { return Load(automatic); });
     connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
     connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
 
@@ -75,10 +72,7 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
     layout->addWidget(MakeGridFilter(this, ConnGrid));
     layout->addWidget(ConnGrid, 1);
     KeepLayout(this, {ConnGrid});
-    StatusLine = new QLabel;
-    StatusLine->setObjectName(QStringLiteral("StatusLine"));
-    layout->addWidget(StatusLine);
-    connect(AutoRefresh, &TAutoRefresh::StatusChanged, StatusLine, &QLabel::setText);
+    StatusLine = AddStatusLine(layout, AutoRefresh);
 }
 
 int TWebConnForm::CurrentRow() const {
