@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     std::string listen = "127.0.0.1:19866", credentialsPath, probeTarget, workDirectory;
     bool english = false, probeConnections = false;
     double timeoutSeconds = 10;
+    app.set_version_flag("--version", std::string("zephran-exporter ") + ZEPHRAN_VERSION);
     app.add_option("--listen", listen, "ADDR:PORT to serve on")->capture_default_str();
     app.add_option("--credentials", credentialsPath,
                    "file of TARGET<tab>PASSWORD lines, \"*\" for every other target; not "
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -42,7 +42,7 @@ install(FILES ${zephran_packaging_dir}/completion/zephran-admin
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 list(APPEND zephran_man_pages zephran-exporter)
 install(FILES ${zephran_packaging_dir}/systemd/zephran-exporter.service
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+        DESTINATION lib/systemd/system)
 install(FILES ${zephran_packaging_dir}/default/zephran-exporter
         DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default)
 foreach(page ${zephran_man_pages})
