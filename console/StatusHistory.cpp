@@ -1,5 +1,7 @@
 #include "StatusHistory.h"
 
+#include "ViewRules.h"
+
 #include <QString>
 
 #include <iterator>
@@ -43,28 +45,13 @@ int TStatusHistory::DatabasesOpen(const TServerStatusBlock& b) {
     return int{b.ChildDBsOpen} + int{b.ParentDBsOpen};
 }
 
-namespace {
-
-// The result kinds in the order of the status view, with the index of their counter.
-constexpr std::pair<const char*, std::size_t> kResultKinds[] = {
-    {"General Purpose Results", 0},   {"Search Results", 5},
-    {"Multi-DB Search Results", 12},  {"Append Record Results", 6},
-    {"Edit Record Results", 9},       {"Set Record Results", 7},
-    {"Set Index Results", 13},        {"Format Module Results", 1},
-    {"Database Record Results", 2},   {"Oriented Data Results", 3},
-    {"Brief Display Results", 4},     {"Key Data Results", 8},
-    {"Convert Database Results", 10}, {"Convert Definition Results", 11},
-};
-
-} // namespace
-
 QByteArray TStatusHistory::Csv() const {
     QByteArray out;
     out += "Time,Requests per Second,Total Server Requests,None Queued DB Requests,"
            "Queued DB Requests,None DB Requests,Version Mismatched Requests,"
            "Databases Defined,Databases Open,Child Databases Defined,Child Databases Open,"
            "Parent Databases Defined,Parent Databases Open,Connected Clients,Total Results";
-    for (const auto& [caption, index] : kResultKinds) {
+    for (const auto& [caption, index] : kStatusResultKinds) {
         out += ',';
         out += caption;
     }
@@ -93,7 +80,7 @@ QByteArray TStatusHistory::Csv() const {
             out += ',';
             out += QByteArray::number(static_cast<qlonglong>(value));
         }
-        for (const auto& [caption, index] : kResultKinds) {
+        for (const auto& [caption, index] : kStatusResultKinds) {
             out += ',';
             out += QByteArray::number(b.ResultCounts[index]);
         }

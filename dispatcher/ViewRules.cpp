@@ -107,6 +107,23 @@ std::string ResultLineText(std::uint16_t count) {
     return buf;
 }
 
+const std::array<TResultKindLine, 14> kStatusResultKinds = {{
+    {"General Purpose Results", 0},
+    {"Search Results", 5},
+    {"Multi-DB Search Results", 12},
+    {"Append Record Results", 6},
+    {"Edit Record Results", 9},
+    {"Set Record Results", 7},
+    {"Set Index Results", 13},
+    {"Format Module Results", 1},
+    {"Database Record Results", 2},
+    {"Oriented Data Results", 3},
+    {"Brief Display Results", 4},
+    {"Key Data Results", 8},
+    {"Convert Database Results", 10},
+    {"Convert Definition Results", 11},
+}};
+
 std::vector<TStatusLine> ServerStatusLines(const TServerStatusBlock& s) {
     const std::int64_t total = std::int64_t{s.NonQueuedDBRequests} + s.QueuedDBRequests +
                                s.NonDBRequests + s.VersionMismatchedRequests;
@@ -141,18 +158,8 @@ std::vector<TStatusLine> ServerStatusLines(const TServerStatusBlock& s) {
     for (std::uint16_t c : s.ResultCounts)
         sum = static_cast<std::uint16_t>(sum + c);
     lines.push_back({results, "Total Results Count", ResultLineText(sum)});
-    const std::pair<const char*, int> kinds[] = {
-        {"General Purpose Results", 0},   {"Search Results", 5},
-        {"Multi-DB Search Results", 12},  {"Append Record Results", 6},
-        {"Edit Record Results", 9},       {"Set Record Results", 7},
-        {"Set Index Results", 13},        {"Format Module Results", 1},
-        {"Database Record Results", 2},   {"Oriented Data Results", 3},
-        {"Brief Display Results", 4},     {"Key Data Results", 8},
-        {"Convert Database Results", 10}, {"Convert Definition Results", 11},
-    };
-    for (const auto& [caption, kind] : kinds)
-        lines.push_back(
-            {results, caption, ResultLineText(s.ResultCounts[static_cast<std::size_t>(kind)])});
+    for (const auto& [caption, kind] : kStatusResultKinds)
+        lines.push_back({results, caption, ResultLineText(s.ResultCounts[kind])});
     return lines;
 }
 

@@ -6,6 +6,8 @@
 
 #include "ConsoleRequests.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +34,13 @@ struct TStatusLine {
     std::string Value;
 };
 std::vector<TStatusLine> ServerStatusLines(const TServerStatusBlock& block);
+// The result lines of the status view in its order: each caption with the index of its counter
+// in `TServerStatusBlock::ResultCounts`.
+struct TResultKindLine {
+    const char* Caption;
+    std::size_t Kind;
+};
+extern const std::array<TResultKindLine, 14> kStatusResultKinds;
 // "%9d (%3d%)" of a count and its share of the total (`whenNoTotal` when the total is 0).
 std::string RequestLineText(std::int64_t count, std::int64_t total, int whenNoTotal);
 std::string DatabaseLineText(std::uint16_t defined, std::uint16_t open);
