@@ -77,29 +77,15 @@ struct TResultColumn {
 
 } // namespace
 
-TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
-    setObjectName(QStringLiteral("DBListForm"));
-    setWindowTitle(QStringLiteral("Databases"));
+TDBListForm::TDBListForm(QWidget* parent) : TGridView(parent, "DBListForm", "Databases") {
     resize(820, 520);
 
-    auto* bar = MakeIconToolBar(this);
-    RefreshAct =
-        AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
-    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
-    AutoRefresh = AddAutoRefresh(this, bar, [this](bool automatic) { return Load(automatic); });
-    connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
-
-    Databases = new TDBModel(kDBColumns, this);
+    const TViewGrid<TDBRow> databases =
+        MakeViewGrid<TDBRow>(this, "DBGrid", kDBColumns, "databases", WriteDatabaseJson);
+    Databases = databases.Model;
+    DBProxy = databases.Proxy;
+    DBGrid = databases.Grid;
     Databases->SetKey([](const TDBRow& r) -> QVariant { return int{r.Id}; });
-    Results = new TDBResultModel(kResultColumns, this);
-    DBProxy = new TGridProxy(Databases, this);
-    ResultProxy = new TGridProxy(Results, this);
-
-    DBGrid = MakeGrid("DBGrid", DBProxy);
-    MakeGridTools(DBGrid, {"databases", [this](TJsonText& out, int row) {
-                               if (const TDBRow* r = Databases->RowAt(row))
-                                   WriteDatabaseJson(out, *r);
-                           }});
     DBGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid->horizontalHeader()->setSectionResizeMode(TDBColumn::Name, QHeaderView::Stretch);
     DBGrid->setColumnWidth(TDBColumn::Id, 40);
@@ -115,62 +101,35 @@ TDBListForm::TDBListForm(QWidget* parent) : TCenteredDialog(parent) {
     auto* childListLabel = new QLabel(QStringLiteral("ChildList"));
     childListLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     form->addRow(childListLabel, ChildListMemo);
+    auto* details = new QWidget;
+    auto* detailsLayout = new QVBoxLayout(details);
+    detailsLayout->setContentsMargins(0, 0, 0, 0);
+    detailsLayout->addLayout(form, 1);
 
-    auto* heading = new QLabel(QStringLiteral("Result List"));
-    heading->setAlignment(Qt::AlignCenter);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-
-    ResultGrid = MakeGrid("ResultGrid", ResultProxy);
-    MakeGridTools(ResultGrid, {"results", [this](TJsonText& out, int row) {
-                                   if (const TDBResultRow* r = Results->RowAt(row))
-                                       WriteResultJson(out, *r);
-                               }});
+    const TViewGrid<TDBResultRow> results =
+        MakeViewGrid<TDBResultRow>(this, "ResultGrid", kResultColumns, "results", WriteResultJson);
+    Results = results.Model;
+    ResultProxy = results.Proxy;
+    ResultGrid = results.Grid;
     ResultGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ResultGrid->horizontalHeader()->setStretchLastSection(true);
     ResultGrid->setColumnWidth(TResultColumn::Kind, 170);
     ResultGrid->setColumnWidth(TResultColumn::UserName, 150);
 
-    auto* details = new QWidget;
-    auto* detailsLayout = new QVBoxLayout(details);
-    detailsLayout->setContentsMargins(0, 0, 0, 0);
-    detailsLayout->addLayout(form, 1);
-    auto* results = new QWidget;
-    auto* resultsLayout = new QVBoxLayout(results);
-    resultsLayout->setContentsMargins(0, 0, 0, 0);
-    resultsLayout->addWidget(heading);
-    resultsLayout->addWidget(ResultGrid, 1);
     auto* rightSplitter = new QSplitter(Qt::Vertical);
     rightSplitter->addWidget(details);
-    rightSplitter->addWidget(results);
+    rightSplitter->addWidget(MakeDetailsPane(nullptr, MakeGridHeading("Result List"), ResultGrid));
     rightSplitter->setSizes({230, 250});
 
-    QWidget* left = GridWithFilter(this, DBGrid);
-
     Splitter = new QSplitter(Qt::Horizontal);
-    Splitter->addWidget(left);
+    Splitter->addWidget(GridWithFilter(this, DBGrid));
     Splitter->addWidget(rightSplitter);
     Splitter->setStretchFactor(1, 1);
     Splitter->setSizes({330, 490});
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(bar);
-    layout->addWidget(Splitter, 1);
-    StatusLine = AddStatusLine(layout, AutoRefresh);
-
-    connect(DBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this] { ShowCurrent(); });
+    SetMainGrid(DBGrid);
+    SetBody(Splitter);
     KeepLayout(this, {DBGrid, ResultGrid}, Splitter);
-}
-
-int TDBListForm::CurrentRow() const {
-    return CurrentGridRow(DBGrid);
-}
-
-void TDBListForm::SetCurrentRow(int row) {
-    SetCurrentGridRow(DBGrid, row);
-    ShowCurrent();
 }
 
 void TDBListForm::ShowCurrent() {
@@ -195,10 +154,6 @@ void TDBListForm::ShowCurrent() {
     ChildListMemo->setPlainText(r.ChildListStr.isEmpty() ? QString()
                                                          : lines.join(QLatin1Char('\n')));
     Results->Reset(r.ResList);
-}
-
-bool TDBListForm::RefreshView() {
-    return AutoRefresh->Run(false);
 }
 
 bool TDBListForm::Load(bool keepPlace) {
@@ -226,13 +181,6 @@ bool TDBListForm::Load(bool keepPlace) {
         rows.push_back(std::move(row));
     }
     ReleaseDBList(list);
-    const TGridPlace place = SaveGridPlace(DBGrid);
-    Databases->Reset(std::move(rows));
-    if (keepPlace) {
-        RestoreGridPlace(DBGrid, place);
-        ShowCurrent();
-    } else {
-        SetCurrentRow(0);
-    }
+    ShowRows(Databases, std::move(rows), keepPlace);
     return true;
 }

@@ -5,15 +5,11 @@
 
 #include "ConsoleRequests.h"
 
-#include "AutoRefresh.h"
-#include "GridModel.h"
-#include "ViewSupport.h"
+#include "GridView.h"
 
 #include <QString>
 #include <vector>
 
-class QAction;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSplitter;
@@ -46,18 +42,10 @@ using TDBModel = TGridModel<TDBRow>;
 // "Kind", "User Name", "Description" of the current database.
 using TDBResultModel = TGridModel<TDBResultRow>;
 
-class TDBListForm final : public TCenteredDialog {
+class TDBListForm final : public TGridView {
     Q_OBJECT
 public:
     explicit TDBListForm(QWidget* parent = nullptr);
-
-    bool RefreshView();
-    void RefreshActExecute() { RefreshView(); }
-
-    // The current database's row in Databases, or -1.
-    int CurrentRow() const;
-    // Makes the database shown at `row` (as sorted and filtered) current.
-    void SetCurrentRow(int row);
 
     TDBModel* Databases;
     TDBResultModel* Results;
@@ -66,17 +54,13 @@ public:
     QSplitter* Splitter;
     QTableView* DBGrid;
     QTableView* ResultGrid;
-    QAction* RefreshAct;
     QLineEdit* PathEdit;
     QLineEdit* ResCountEdit;
     QLineEdit* ChildHoodEdit;
     QPlainTextEdit* ChildListMemo;
-    TAutoRefresh* AutoRefresh;
-    QLabel* StatusLine;
 
 private:
-    // The load behind both refreshes; an automatic one keeps the current database by its id,
-    // the selection and the scroll position.
-    bool Load(bool keepPlace);
-    void ShowCurrent();
+    // An automatic load keeps the current database by its id.
+    bool Load(bool keepPlace) override;
+    void ShowCurrent() override;
 };

@@ -1,7 +1,6 @@
 #include "HTTPSessionsFormU.h"
 
-#include "GridTools.h"
-#include "ViewSupport.h"
+#include "GridView.h"
 
 #include <QAction>
 #include <QGridLayout>
@@ -96,27 +95,17 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
 
     SessionListBar = MakeIconToolBar(this);
     SessionListBar->setObjectName(QStringLiteral("SessionListBar"));
-    RefreshAct = AddIconAction(SessionListBar, "RefreshAct", "Refresh", "view-refresh",
-                               QStyle::SP_BrowserReload);
-    DelSessionAct = AddIconAction(SessionListBar, "DelSessionAct", "Delete Session", "edit-delete",
-                                  QStyle::SP_TrashIcon);
+    RefreshAct = AddRefreshButton(SessionListBar, [this] { RefreshActExecute(); });
+    DelSessionAct = AddDeleteButton(SessionListBar, "DelSessionAct", "Delete Session",
+                                    [this] { DelSessionActExecute(); });
     SessionListBar->widgetForAction(RefreshAct)->setObjectName(QStringLiteral("RefreshBtn"));
     SessionListBar->widgetForAction(DelSessionAct)->setObjectName(QStringLiteral("DelBtn"));
-    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
-    SetStandardShortcut(DelSessionAct, QKeySequence::Delete);
-    connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
-    connect(DelSessionAct, &QAction::triggered, this, [this] { DelSessionActExecute(); });
 
-    Sessions = new TSessionModel(kSessionColumns, this);
-    Resources = new TDBResourceModel(kResourceColumns, this);
-    SessionProxy = new TGridProxy(Sessions, this);
-    ResourceProxy = new TGridProxy(Resources, this);
-
-    GenGrid = MakeGrid("GenGrid", SessionProxy);
-    MakeGridTools(GenGrid, {"sessions", [this](TJsonText& out, int row) {
-                                if (const THTTPSessionRow* r = Sessions->RowAt(row))
-                                    WriteSessionJson(out, *r);
-                            }});
+    const TViewGrid<THTTPSessionRow> sessions = MakeViewGrid<THTTPSessionRow>(
+        this, "GenGrid", kSessionColumns, "sessions", WriteSessionJson);
+    Sessions = sessions.Model;
+    SessionProxy = sessions.Proxy;
+    GenGrid = sessions.Grid;
     GenGrid->horizontalHeader()->setHighlightSections(false);
     GenGrid->setColumnWidth(TSessionColumn::UserName, px(188));
     // "SERVER/user" stays on one line: no break at the "/", the middle elided so that both the
@@ -139,18 +128,14 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
         labels->setRowMinimumHeight(row, px(20));
     TotalSessionCountLbl->setText(QStringLiteral("0"));
 
-    auto* heading = new QLabel(QStringLiteral("Database Active Resource List"));
+    QLabel* heading = MakeGridHeading("Database Active Resource List");
     heading->setObjectName(QStringLiteral("DBResourceListLbl"));
-    heading->setAlignment(Qt::AlignCenter);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
 
-    DBResourceListGrid = MakeGrid("DBResourceListGrid", ResourceProxy);
-    MakeGridTools(DBResourceListGrid, {"resources", [this](TJsonText& out, int row) {
-                                           if (const TDBResourceRow* r = Resources->RowAt(row))
-                                               WriteResourceJson(out, *r);
-                                       }});
+    const TViewGrid<TDBResourceRow> resources = MakeViewGrid<TDBResourceRow>(
+        this, "DBResourceListGrid", kResourceColumns, "resources", WriteResourceJson);
+    Resources = resources.Model;
+    ResourceProxy = resources.Proxy;
+    DBResourceListGrid = resources.Grid;
     DBResourceListGrid->horizontalHeader()->setHighlightSections(false);
     DBResourceListGrid->setSelectionMode(QAbstractItemView::NoSelection);
     DBResourceListGrid->setFocusPolicy(Qt::NoFocus);
@@ -160,24 +145,15 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
             column, std::max(px(kResourceColumns[column].Width),
                              DBResourceListGrid->horizontalHeader()->sectionSizeHint(column)));
 
-    auto* right = new QWidget;
-    auto* rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->setSpacing(px(4));
-    rightLayout->addLayout(labels);
-    rightLayout->addWidget(heading);
-    rightLayout->addWidget(DBResourceListGrid, 1);
+    QWidget* right = MakeDetailsPane(labels, heading, DBResourceListGrid);
+    right->layout()->setSpacing(px(4));
 
     Splitter1 = new QSplitter(Qt::Horizontal);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
     Splitter1->setHandleWidth(px(5));
     Splitter1->setChildrenCollapsible(false);
-    auto* left = new QWidget;
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->setSpacing(px(2));
-    leftLayout->addWidget(MakeGridFilter(this, GenGrid));
-    leftLayout->addWidget(GenGrid, 1);
+    QWidget* left = GridWithFilter(this, GenGrid);
+    left->layout()->setSpacing(px(2));
     Splitter1->addWidget(left);
     Splitter1->addWidget(right);
     Splitter1->setStretchFactor(0, 0);

@@ -52,37 +52,22 @@ struct TResultColumn {
 
 // ---- the window
 
-TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
-    setObjectName(QStringLiteral("LocConnForm"));
-    setWindowTitle(QStringLiteral("Local Connections"));
+TLocConnForm::TLocConnForm(QWidget* parent)
+    : TGridView(parent, "LocConnForm", "Local Connections") {
     resize(760, 480);
+    DeleteConnAct =
+        AddDeleteAction("DeleteConnAct", "Delete Connection", [this] { DeleteConnActExecute(); });
 
-    auto* bar = MakeIconToolBar(this);
-    RefreshAct =
-        AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
-    DeleteConnAct = AddIconAction(bar, "DeleteConnAct", "Delete Connection", "edit-delete",
-                                  QStyle::SP_TrashIcon);
-    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
-    SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
-    AutoRefresh = AddAutoRefresh(this, bar, [this](bool automatic) { return Load(automatic); });
-    connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
-    connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
-
-    Connections = new TLocConnModel(kConnColumns, this);
+    const TViewGrid<TLocConnRow> connections = MakeViewGrid<TLocConnRow>(
+        this, "ConnGrid", kConnColumns, "connections",
+        [this](TJsonText& out, const TLocConnRow& r) { WriteConnectionJson(out, r); });
+    Connections = connections.Model;
+    ConnProxy = connections.Proxy;
+    ConnGrid = connections.Grid;
     Connections->SetKey([](const TLocConnRow& r) -> QVariant {
         return QVariantList{QByteArray::fromStdString(r.UserName.Bytes), r.SecurityNum};
     });
-    Results = new TLocResultModel(kResultColumns, this);
-    ConnProxy = new TGridProxy(Connections, this);
-    ResultProxy = new TGridProxy(Results, this);
-
-    ConnGrid = MakeGrid("ConnGrid", ConnProxy);
     ConnGrid->horizontalHeader()->setStretchLastSection(true);
-    MakeGridTools(ConnGrid, {"connections", [this](TJsonText& out, int row) {
-                                 if (const TLocConnRow* r = Connections->RowAt(row))
-                                     WriteConnectionJson(out, *r);
-                             }});
-    QWidget* left = GridWithFilter(this, ConnGrid);
 
     auto* form = new QFormLayout;
     StatusEdit = AddDetail(form, "Status", "StatusEdit");
@@ -92,17 +77,11 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
     ConnectTimeEdit = AddDetail(form, "Connect Time", "ConnectTimeEdit");
     LastRequestTimeEdit = AddDetail(form, "Last Request Time", "LastRequestTimeEdit");
 
-    auto* heading = new QLabel(QStringLiteral("Result List"));
-    heading->setAlignment(Qt::AlignCenter);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-
-    ResultGrid = MakeGrid("ResultGrid", ResultProxy);
-    MakeGridTools(ResultGrid, {"results", [this](TJsonText& out, int row) {
-                                   if (const TLocResultRow* r = Results->RowAt(row))
-                                       WriteResultJson(out, *r);
-                               }});
+    const TViewGrid<TLocResultRow> results =
+        MakeViewGrid<TLocResultRow>(this, "ResultGrid", kResultColumns, "results", WriteResultJson);
+    Results = results.Model;
+    ResultProxy = results.Proxy;
+    ResultGrid = results.Grid;
     // The database name is the widest column.
     ResultGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ResultGrid->horizontalHeader()->setSectionResizeMode(TResultColumn::Database,
@@ -115,26 +94,14 @@ TLocConnForm::TLocConnForm(QWidget* parent) : TCenteredDialog(parent) {
                                metrics.horizontalAdvance(QStringLiteral("Permanent By Database")) +
                                    16);
 
-    auto* right = new QWidget;
-    auto* rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addLayout(form);
-    rightLayout->addWidget(heading);
-    rightLayout->addWidget(ResultGrid, 1);
-
     Splitter = new QSplitter(Qt::Horizontal);
-    Splitter->addWidget(left);
-    Splitter->addWidget(right);
+    Splitter->addWidget(GridWithFilter(this, ConnGrid));
+    Splitter->addWidget(MakeDetailsPane(form, MakeGridHeading("Result List"), ResultGrid));
     Splitter->setStretchFactor(1, 1);
     Splitter->setSizes({190, 570});
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(bar);
-    layout->addWidget(Splitter, 1);
-    StatusLine = AddStatusLine(layout, AutoRefresh);
-
-    connect(ConnGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this] { ShowCurrent(); });
+    SetMainGrid(ConnGrid);
+    SetBody(Splitter);
     KeepLayout(this, {ConnGrid, ResultGrid}, Splitter);
 }
 
@@ -156,15 +123,6 @@ void TLocConnForm::WriteConnectionJson(TJsonText& out, const TLocConnRow& r) con
     for (const TLocResultRow& result : ResultRows(r))
         WriteResultJson(out, result);
     out.EndArray().EndObject();
-}
-
-int TLocConnForm::CurrentRow() const {
-    return CurrentGridRow(ConnGrid);
-}
-
-void TLocConnForm::SetCurrentRow(int row) {
-    SetCurrentGridRow(ConnGrid, row);
-    ShowCurrent();
 }
 
 void TLocConnForm::ShowCurrent() {
@@ -196,10 +154,6 @@ std::vector<TLocResultRow> TLocConnForm::ResultRows(const TLocConnRow& r) const 
                            result.Lifetime});
     }
     return results;
-}
-
-bool TLocConnForm::RefreshView() {
-    return AutoRefresh->Run(false);
 }
 
 bool TLocConnForm::Load(bool keepPlace) {
@@ -245,31 +199,15 @@ bool TLocConnForm::Load(bool keepPlace) {
     }
     ReleaseLocalConnList(list);
     databaseNames_ = std::move(databaseNames);
-    const TGridPlace place = SaveGridPlace(ConnGrid);
-    Connections->Reset(std::move(rows));
-    if (keepPlace) {
-        RestoreGridPlace(ConnGrid, place);
-        ShowCurrent();
-    } else {
-        SetCurrentRow(0);
-    }
+    ShowRows(Connections, std::move(rows), keepPlace);
     return complete;
 }
 
 void TLocConnForm::DeleteConnActExecute() {
-    const int shown = ShownGridRow(ConnGrid);
-    const int row = CurrentRow();
-    if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
-        return;
-    const TLocConnRow* r = Connections->RowAt(row);
-    if (r == nullptr)
-        return;
-    // The request waits for the server while the window stays live: it sends copies.
-    const TServerText userName = r->UserName;
-    const std::int32_t securityNum = r->SecurityNum;
-    if (RunConsoleRequest([&] { return DeleteLocalConn(1, userName, securityNum); }) !=
-        TExchangeResult::Done)
-        return;
-    Connections->Remove(row);
-    SetCurrentRow(std::min(shown, ConnProxy->rowCount() - 1));
+    DeleteCurrentRow<TLocConnRow>(Connections, "Are you sure about deleting connection?",
+                                  [](const TLocConnRow& r) {
+                                      return RunConsoleRequest([&r] {
+                                          return DeleteLocalConn(1, r.UserName, r.SecurityNum);
+                                      });
+                                  });
 }

@@ -5,9 +5,7 @@
 
 #include "ConsoleRequests.h"
 
-#include "AutoRefresh.h"
-#include "GridModel.h"
-#include "ViewSupport.h"
+#include "GridView.h"
 
 #include <QString>
 #include <cstdint>
@@ -15,7 +13,6 @@
 #include <vector>
 
 class QAction;
-class QLabel;
 class QLineEdit;
 class QSplitter;
 class TGridProxy;
@@ -55,21 +52,12 @@ using TLocConnModel = TGridModel<TLocConnRow>;
 // The result table of the current connection: "Kind", "Database", "Description".
 using TLocResultModel = TGridModel<TLocResultRow>;
 
-class TLocConnForm final : public TCenteredDialog {
+class TLocConnForm final : public TGridView {
     Q_OBJECT
 public:
     explicit TLocConnForm(QWidget* parent = nullptr);
 
-    // Reloads both tables from server 1 and makes the first connection current; a failed load
-    // keeps the rows.
-    bool RefreshView();
-    void RefreshActExecute() { RefreshView(); }
     void DeleteConnActExecute();
-
-    // The current connection's row in Connections, or -1.
-    int CurrentRow() const;
-    // Makes the connection shown at `row` (as sorted and filtered) current.
-    void SetCurrentRow(int row);
 
     TLocConnModel* Connections;
     TLocResultModel* Results;
@@ -79,7 +67,6 @@ public:
     TGridProxy* ConnProxy;
     TGridProxy* ResultProxy;
     QSplitter* Splitter;
-    QAction* RefreshAct;
     QAction* DeleteConnAct;
     QLineEdit* StatusEdit;
     QLineEdit* RequestsCountEdit;
@@ -87,14 +74,11 @@ public:
     QLineEdit* ResultsCountEdit;
     QLineEdit* ConnectTimeEdit;
     QLineEdit* LastRequestTimeEdit;
-    TAutoRefresh* AutoRefresh;
-    QLabel* StatusLine;
 
 private:
-    // The load behind both refreshes; an automatic one keeps the current connection by its
-    // user name and security number, the selection and the scroll position.
-    bool Load(bool keepPlace);
-    void ShowCurrent();
+    // An automatic load keeps the current connection by its user name and security number.
+    bool Load(bool keepPlace) override;
+    void ShowCurrent() override;
     std::vector<TLocResultRow> ResultRows(const TLocConnRow& row) const;
     void WriteConnectionJson(TJsonText& out, const TLocConnRow& row) const;
 

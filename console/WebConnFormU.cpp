@@ -33,58 +33,29 @@ struct TConnColumn {
 
 } // namespace
 
-TWebConnForm::TWebConnForm(QWidget* parent) : TCenteredDialog(parent) {
-    setObjectName(QStringLiteral("WebConnForm"));
-    setWindowTitle(QStringLiteral("WEB Connections"));
+TWebConnForm::TWebConnForm(QWidget* parent) : TGridView(parent, "WebConnForm", "WEB Connections") {
     resize(460, 360);
+    DeleteConnAct =
+        AddDeleteAction("DeleteConnAct", "Delete Connection", [this] { DeleteConnActExecute(); });
 
-    auto* bar = MakeIconToolBar(this);
-    RefreshAct =
-        AddIconAction(bar, "RefreshAct", "Refresh", "view-refresh", QStyle::SP_BrowserReload);
-    DeleteConnAct = AddIconAction(bar, "DeleteConnAct", "Delete Connection", "edit-delete",
-                                  QStyle::SP_TrashIcon);
-    SetStandardShortcut(RefreshAct, QKeySequence::Refresh);
-    SetStandardShortcut(DeleteConnAct, QKeySequence::Delete);
-    AutoRefresh = AddAutoRefresh(this, bar, [this](bool automatic) { return Load(automatic); });
-    connect(RefreshAct, &QAction::triggered, this, [this] { RefreshActExecute(); });
-    connect(DeleteConnAct, &QAction::triggered, this, [this] { DeleteConnActExecute(); });
-
-    Connections = new TWebConnModel(kConnColumns, this);
-    ConnProxy = new TGridProxy(Connections, this);
-    ConnGrid = MakeGrid("ConnGrid", ConnProxy);
-    MakeGridTools(ConnGrid, {"connections", [this](TJsonText& out, int row) {
-                                 const TWebConnRow* r = Connections->RowAt(row);
-                                 if (r == nullptr)
-                                     return;
-                                 out.BeginObject();
-                                 out.Key("user_name").String(ServerText(r->UserName));
-                                 out.Key("user_id").Number(r->UserId);
-                                 out.Key("last_access_time").Time(r->LastAccessTime);
-                                 out.EndObject();
-                             }});
+    const TViewGrid<TWebConnRow> grid = MakeViewGrid<TWebConnRow>(
+        this, "ConnGrid", kConnColumns, "connections", [](TJsonText& out, const TWebConnRow& r) {
+            out.BeginObject();
+            out.Key("user_name").String(ServerText(r.UserName));
+            out.Key("user_id").Number(r.UserId);
+            out.Key("last_access_time").Time(r.LastAccessTime);
+            out.EndObject();
+        });
+    Connections = grid.Model;
+    ConnProxy = grid.Proxy;
+    ConnGrid = grid.Grid;
     Connections->SetKey([](const TWebConnRow& r) -> QVariant { return r.UserId; });
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::UserName, QHeaderView::Stretch);
     ConnGrid->horizontalHeader()->setSectionResizeMode(TConnColumn::LastAccessTime,
                                                        QHeaderView::ResizeToContents);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(bar);
-    layout->addWidget(MakeGridFilter(this, ConnGrid));
-    layout->addWidget(ConnGrid, 1);
+    SetMainGrid(ConnGrid);
+    SetBody(GridWithFilter(this, ConnGrid));
     KeepLayout(this, {ConnGrid});
-    StatusLine = AddStatusLine(layout, AutoRefresh);
-}
-
-int TWebConnForm::CurrentRow() const {
-    return CurrentGridRow(ConnGrid);
-}
-
-void TWebConnForm::SetCurrentRow(int row) {
-    SetCurrentGridRow(ConnGrid, row);
-}
-
-bool TWebConnForm::RefreshView() {
-    return AutoRefresh->Run(false);
 }
 
 bool TWebConnForm::Load(bool keepPlace) {
@@ -102,26 +73,13 @@ bool TWebConnForm::Load(bool keepPlace) {
         }
         rows.push_back({c.UserName, c.UserId, *lastAccess});
     }
-    const TGridPlace place = SaveGridPlace(ConnGrid);
-    Connections->Reset(std::move(rows));
-    if (keepPlace)
-        RestoreGridPlace(ConnGrid, place);
-    else
-        SetCurrentRow(0);
+    ShowRows(Connections, std::move(rows), keepPlace);
     return complete;
 }
 
 void TWebConnForm::DeleteConnActExecute() {
-    const int shown = ShownGridRow(ConnGrid);
-    const int row = CurrentRow();
-    if (row < 0 || !ConfirmDeletion("Are you sure about deleting connection?"))
-        return;
-    const TWebConnRow* r = Connections->RowAt(row);
-    if (r == nullptr)
-        return;
-    const std::int32_t userId = r->UserId;
-    if (RunConsoleRequest([userId] { return DeleteWebConn(1, userId); }) != TExchangeResult::Done)
-        return;
-    Connections->Remove(row);
-    SetCurrentRow(std::min(shown, ConnProxy->rowCount() - 1));
+    DeleteCurrentRow<TWebConnRow>(
+        Connections, "Are you sure about deleting connection?", [](const TWebConnRow& r) {
+            return RunConsoleRequest([&r] { return DeleteWebConn(1, r.UserId); });
+        });
 }

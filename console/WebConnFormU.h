@@ -5,14 +5,11 @@
 
 #include "ConsoleRequests.h"
 
-#include "AutoRefresh.h"
-#include "GridModel.h"
-#include "ViewSupport.h"
+#include "GridView.h"
 
 #include <vector>
 
 class QAction;
-class QLabel;
 class QTableView;
 class TGridProxy;
 
@@ -25,30 +22,19 @@ struct TWebConnRow {
 // "User Name", "Last Access Time".
 using TWebConnModel = TGridModel<TWebConnRow>;
 
-class TWebConnForm final : public TCenteredDialog {
+class TWebConnForm final : public TGridView {
     Q_OBJECT
 public:
     explicit TWebConnForm(QWidget* parent = nullptr);
 
-    bool RefreshView();
-    void RefreshActExecute() { RefreshView(); }
     void DeleteConnActExecute();
-
-    // The current connection's row in Connections, or -1.
-    int CurrentRow() const;
-    // Makes the connection shown at `row` (as sorted and filtered) current.
-    void SetCurrentRow(int row);
 
     TWebConnModel* Connections;
     TGridProxy* ConnProxy;
     QTableView* ConnGrid;
-    QAction* RefreshAct;
     QAction* DeleteConnAct;
-    TAutoRefresh* AutoRefresh;
-    QLabel* StatusLine;
 
 private:
-    // The load behind both refreshes; an automatic one keeps the current connection by its
-    // user id, the selection and the scroll position.
-    bool Load(bool keepPlace);
+    // An automatic load keeps the current connection by its user id.
+    bool Load(bool keepPlace) override;
 };
