@@ -24,6 +24,30 @@ TEST_F(ConsoleTest, FirstStartWithNothingSavedKeepsTheInitialTexts) {
     EXPECT_TRUE(boxes_.Texts().empty());
 }
 
+// Tab goes through the address fields in their order, then the password, then the buttons.
+TEST_F(ConsoleTest, TabGoesThroughTheAddressThenThePasswordThenTheButtons) {
+    MakeMainForm();
+    const auto chain = [](QWidget* first, int count) {
+        std::vector<std::string> names;
+        QWidget* w = first;
+        for (int i = 0; i < count; ++i) {
+            names.push_back(w->objectName().toStdString());
+            do
+                w = w->nextInFocusChain();
+            while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty());
+        }
+        return names;
+    };
+    const TSpxAddrDlg& spx = *form_->SpxAddrDlg;
+    EXPECT_EQ(chain(spx.NetworkNumEdit, 6),
+              (std::vector<std::string>{"NetworkNumEdit", "NodeNumEdit", "SocketNumEdit",
+                                        "PasswordEdit", "OKBtn", "CancelBtn"}));
+    const TTCPAddrDlg& tcp = *form_->TCPAddrDlg;
+    EXPECT_EQ(chain(tcp.IPAddressEdit, 5),
+              (std::vector<std::string>{"IPAddressEdit", "PortNumEdit", "PasswordEdit", "OKBtn",
+                                        "CancelBtn"}));
+}
+
 TConfigValue Bin(std::vector<std::uint8_t> bytes) {
     return {TConfigValueKind::Binary, {}, std::move(bytes)};
 }
