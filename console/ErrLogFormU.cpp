@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStringMatcher>
 #include <QTextLayout>
@@ -549,14 +548,7 @@ bool TErrorLogForm::SaveAs(const QString& path) {
 #if defined(_WIN32)
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
 #endif
-    const QByteArray bytes = text.toUtf8();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        ShowMessageBox("Cannot write the file " + path.toStdString() + ": " +
-                       file.errorString().toStdString());
-        return false;
-    }
-    return true;
+    return WriteWholeFileOrSay(path, text.toUtf8());
 }
 
 bool TErrorLogForm::RefreshView() {

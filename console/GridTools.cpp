@@ -4,6 +4,7 @@
 #include "DateTime.h"
 #include "GridModel.h"
 #include "MessageDialogs.h"
+#include "ViewSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSplitter>
 #include <QTableView>
@@ -178,25 +178,33 @@ QAction* AddGridAction(QTableView* grid, const char* name, const char* text,
 
 } // namespace
 
-QString GridSelectionText(const QTableView* grid) {
+namespace {
+
+// The header row and the rows given of a grid as text: each cell made by `cell`, the cells of a
+// row joined by `separator`, every row ended by `lineEnd`.
+QString GridText(const QTableView* grid, const std::vector<int>& rows, QChar separator,
+                 const QString& lineEnd, QString (*cell)(QString text)) {
     const QAbstractItemModel* model = grid->model();
     const int columns = model->columnCount();
     QString text;
-    for (int column = 0; column < columns; ++column) {
-        if (column > 0)
-            text += QLatin1Char('\t');
-        text += TabCell(HeaderText(model, column));
-    }
-    text += QLatin1Char('\n');
-    for (int row : ShownRows(grid, true)) {
+    const auto addLine = [&](const auto& cellText) {
         for (int column = 0; column < columns; ++column) {
             if (column > 0)
-                text += QLatin1Char('\t');
-            text += TabCell(model->index(row, column).data().toString());
+                text += separator;
+            text += cell(cellText(column));
         }
-        text += QLatin1Char('\n');
-    }
+        text += lineEnd;
+    };
+    addLine([model](int column) { return HeaderText(model, column); });
+    for (int row : rows)
+        addLine([model, row](int column) { return model->index(row, column).data().toString(); });
     return text;
+}
+
+} // namespace
+
+QString GridSelectionText(const QTableView* grid) {
+    return GridText(grid, ShownRows(grid, true), QLatin1Char('\t'), QStringLiteral("\n"), TabCell);
 }
 
 void CopyGridSelection(const QTableView* grid) {
@@ -204,24 +212,8 @@ void CopyGridSelection(const QTableView* grid) {
 }
 
 QByteArray GridCsv(const QTableView* grid) {
-    const QAbstractItemModel* model = grid->model();
-    const int columns = model->columnCount();
-    QString text;
-    for (int column = 0; column < columns; ++column) {
-        if (column > 0)
-            text += QLatin1Char(',');
-        text += CsvCell(HeaderText(model, column));
-    }
-    text += QStringLiteral("\r\n");
-    for (int row : ShownRows(grid, false)) {
-        for (int column = 0; column < columns; ++column) {
-            if (column > 0)
-                text += QLatin1Char(',');
-            text += CsvCell(model->index(row, column).data().toString());
-        }
-        text += QStringLiteral("\r\n");
-    }
-    return text.toUtf8();
+    return GridText(grid, ShownRows(grid, false), QLatin1Char(','), QStringLiteral("\r\n"), CsvCell)
+        .toUtf8();
 }
 
 QByteArray GridJsonText(const QTableView* grid) {
@@ -254,14 +246,7 @@ QByteArray GridJsonText(const QTableView* grid) {
 bool ExportGrid(const QTableView* grid, const QString& path) {
     const bool json =
         QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
-    const QByteArray bytes = json ? GridJsonText(grid) : GridCsv(grid);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        ShowMessageBox("Cannot write the file " + path.toStdString() + ": " +
-                       file.errorString().toStdString());
-        return false;
-    }
-    return true;
+    return WriteWholeFileOrSay(path, json ? GridJsonText(grid) : GridCsv(grid));
 }
 
 void MakeGridTools(QTableView* grid, TGridJson json) {
@@ -551,30 +536,33 @@ void TJsonText::Separate() {
     first_ = false;
 }
 
-TJsonText& TJsonText::BeginObject() {
+TJsonText& TJsonText::Open(char bracket) {
     Separate();
-    text_ += '{';
+    text_ += bracket;
     first_ = true;
     return *this;
+}
+
+TJsonText& TJsonText::Close(char bracket) {
+    text_ += bracket;
+    first_ = false;
+    return *this;
+}
+
+TJsonText& TJsonText::BeginObject() {
+    return Open('{');
 }
 
 TJsonText& TJsonText::EndObject() {
-    text_ += '}';
-    first_ = false;
-    return *this;
+    return Close('}');
 }
 
 TJsonText& TJsonText::BeginArray() {
-    Separate();
-    text_ += '[';
-    first_ = true;
-    return *this;
+    return Open('[');
 }
 
 TJsonText& TJsonText::EndArray() {
-    text_ += ']';
-    first_ = false;
-    return *this;
+    return Close(']');
 }
 
 TJsonText& TJsonText::Key(const char* key) {

@@ -116,6 +116,8 @@ public:
 
 private:
     void Separate();
+    TJsonText& Open(char bracket);
+    TJsonText& Close(char bracket);
     QByteArray text_;
     bool first_ = true;
 };

@@ -250,25 +250,26 @@ void THTTPLoginDlg::edt_BrokerURLKeyDown() {
     ac_HTTPConnectExecute();
 }
 
+std::string THTTPLoginDlg::ShownBrokerURL() {
+    std::string url = URLText();
+    // The box shows the normalised URL while the broker answers.
+    if (const std::optional<std::string> normalised = NormaliseBrokerURL(url)) {
+        url = *normalised;
+        SetURLText(url);
+    }
+    return url;
+}
+
 void THTTPLoginDlg::ac_HTTPConnectExecute() {
     RunExclusive([this] {
-        std::string url = URLText();
-        // The box shows the normalised URL while the server list loads.
-        if (const std::optional<std::string> normalised = NormaliseBrokerURL(url)) {
-            url = *normalised;
-            SetURLText(url);
-        }
+        std::string url = ShownBrokerURL();
         Logic.Connect(url);
     });
 }
 
 void THTTPLoginDlg::ac_ReloadBrokerExecute() {
     RunExclusive([this] {
-        std::string url = URLText();
-        if (const std::optional<std::string> normalised = NormaliseBrokerURL(url)) {
-            url = *normalised;
-            SetURLText(url);
-        }
+        std::string url = ShownBrokerURL();
         Logic.Reload(url);
     });
 }

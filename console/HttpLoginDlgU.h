@@ -82,6 +82,8 @@ private:
     void edt_BrokerURLKeyDown();
     std::string URLText() const;
     void SetURLText(const std::string& text);
+    // The URL typed, normalised where it can be and shown so in its box.
+    std::string ShownBrokerURL();
     void FitRowAreas();
     void SetTabOrder();
     // Runs one exchange of the dialog; a second one asked for while it waits is dropped.

@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <array>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -145,49 +146,78 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::BuildMenu() {
-    auto action = [this](QMenu* menu, const char* caption, const char* name, auto handler) {
-        QAction* a = menu->addAction(QString::fromLatin1(caption));
-        a->setObjectName(QString::fromLatin1(name));
-        connect(a, &QAction::triggered, this, handler);
-        return a;
+    // The menus in their order, each with its items; a null item is a separator.
+    struct TItem {
+        QAction* TMainForm::*Action;
+        const char* Caption;
+        const char* Name;
+        void (TMainForm::*Run)();
+    };
+    struct TMenu {
+        QMenu* TMainForm::*Menu;
+        const char* Caption;
+        const char* Name;
+        std::vector<TItem> Items;
+    };
+    const TItem separator{nullptr, nullptr, nullptr, nullptr};
+    const TMenu menus[] = {
+        {&TMainForm::ConnectMenu,
+         "&Connect",
+         "ConnectMenu",
+         {{&TMainForm::SpxConnAction, "Connect to &SPX Server", "SpxConnAction",
+           &TMainForm::SpxConnActionExecute},
+          {&TMainForm::TCPConnectAction, "Connect to &TCP Server", "TCPConnectAction",
+           &TMainForm::TCPConnectActionExecute},
+          {&TMainForm::SpxLogoutAction, "&Logout from Server", "SpxLogoutAction",
+           &TMainForm::SpxLogoutActionExecute},
+          separator,
+          {&TMainForm::HTTPSessionAction, "&HTTP Sessions", "HTTPSessionAction",
+           &TMainForm::HTTPSessionActionExecute},
+          separator,
+          {&TMainForm::FileExit1, "E&xit", "FileExit1", &TMainForm::FileExit1Execute}}},
+        {&TMainForm::UsersMenu,
+         "&Users",
+         "UsersMenu",
+         {{&TMainForm::DisplayLocalConnListAction, "&Local Connections",
+           "DisplayLocalConnListAction", &TMainForm::DisplayLocalConnListActionExecute},
+          {&TMainForm::DisplayWebConnListAction, "&WEB Connections", "DisplayWebConnListAction",
+           &TMainForm::DisplayWebConnListActionExecute}}},
+        {&TMainForm::DatabasesMenu,
+         "&Databases",
+         "DatabasesMenu",
+         {{&TMainForm::DisplayDBListAction, "Databases &Information", "DisplayDBListAction",
+           &TMainForm::DisplayDBListActionExecute}}},
+        {&TMainForm::StatusMenu,
+         "&Status",
+         "StatusMenu",
+         {{&TMainForm::ServerSummaryAction, "S&erver Status", "ServerSummaryAction",
+           &TMainForm::ServerSummaryActionExecute},
+          {&TMainForm::ShowErrLogAction, "&View error Log", "ShowErrLogAction",
+           &TMainForm::ShowErrLogActionExecute},
+          {&TMainForm::ClearErrLogAction, "&Clear Error Log", "ClearErrLogAction",
+           &TMainForm::ClearErrLogActionExecute}}},
     };
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("TheMainMenu"));
-    ConnectMenu = bar->addMenu(QStringLiteral("&Connect"));
-    ConnectMenu->setObjectName(QStringLiteral("ConnectMenu"));
-    SpxConnAction = action(ConnectMenu, "Connect to &SPX Server", "SpxConnAction",
-                           &TMainForm::SpxConnActionExecute);
-    TCPConnectAction = action(ConnectMenu, "Connect to &TCP Server", "TCPConnectAction",
-                              &TMainForm::TCPConnectActionExecute);
-    SpxLogoutAction = action(ConnectMenu, "&Logout from Server", "SpxLogoutAction",
-                             &TMainForm::SpxLogoutActionExecute);
-    ConnectMenu->addSeparator();
-    HTTPSessionAction = action(ConnectMenu, "&HTTP Sessions", "HTTPSessionAction",
-                               &TMainForm::HTTPSessionActionExecute);
-    ConnectMenu->addSeparator();
-    FileExit1 = action(ConnectMenu, "E&xit", "FileExit1", &TMainForm::close);
+    for (const TMenu& m : menus) {
+        QMenu* menu = bar->addMenu(QString::fromLatin1(m.Caption));
+        menu->setObjectName(QString::fromLatin1(m.Name));
+        this->*m.Menu = menu;
+        for (const TItem& item : m.Items) {
+            if (item.Action == nullptr) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromLatin1(item.Caption));
+            action->setObjectName(QString::fromLatin1(item.Name));
+            connect(action, &QAction::triggered, this, item.Run);
+            this->*item.Action = action;
+        }
+    }
+}
 
-    UsersMenu = bar->addMenu(QStringLiteral("&Users"));
-    UsersMenu->setObjectName(QStringLiteral("UsersMenu"));
-    DisplayLocalConnListAction =
-        action(UsersMenu, "&Local Connections", "DisplayLocalConnListAction",
-               &TMainForm::DisplayLocalConnListActionExecute);
-    DisplayWebConnListAction = action(UsersMenu, "&WEB Connections", "DisplayWebConnListAction",
-                                      &TMainForm::DisplayWebConnListActionExecute);
-
-    DatabasesMenu = bar->addMenu(QStringLiteral("&Databases"));
-    DatabasesMenu->setObjectName(QStringLiteral("DatabasesMenu"));
-    DisplayDBListAction = action(DatabasesMenu, "Databases &Information", "DisplayDBListAction",
-                                 &TMainForm::DisplayDBListActionExecute);
-
-    StatusMenu = bar->addMenu(QStringLiteral("&Status"));
-    StatusMenu->setObjectName(QStringLiteral("StatusMenu"));
-    ServerSummaryAction = action(StatusMenu, "S&erver Status", "ServerSummaryAction",
-                                 &TMainForm::ServerSummaryActionExecute);
-    ShowErrLogAction = action(StatusMenu, "&View error Log", "ShowErrLogAction",
-                              &TMainForm::ShowErrLogActionExecute);
-    ClearErrLogAction = action(StatusMenu, "&Clear Error Log", "ClearErrLogAction",
-                               &TMainForm::ClearErrLogActionExecute);
+void TMainForm::FileExit1Execute() {
+    close();
 }
 
 void TMainForm::UpdateActions() {

@@ -54,6 +54,7 @@ public:
     void ServerSummaryActionExecute();
     void ShowErrLogActionExecute();
     void ClearErrLogActionExecute();
+    void FileExit1Execute();
 
     QLabel* TheServerNameLB;
     QLabel* TheCenterNameLB;

@@ -12,7 +12,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -214,14 +213,11 @@ void TServerStatusForm::SaveHistoryActExecute() {
 }
 
 bool TServerStatusForm::SaveHistory(const QString& fileName) {
-    // Written beside the file and put in its place when whole: a full disk or a closed
-    // folder leaves the file that was there as it was.
-    QSaveFile file(fileName);
-    const QByteArray csv = history_.Csv();
-    if (file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit())
+    const std::optional<QString> failure = WriteWholeFile(fileName, history_.Csv());
+    if (!failure)
         return true;
     ShowMessageBox("Could not save the history to '" + fileName.toStdString() +
-                   "': " + file.errorString().toStdString() + ".");
+                   "': " + failure->toStdString() + ".");
     return false;
 }
 

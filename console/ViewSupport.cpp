@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QSaveFile>
 #include <QScreen>
 #include <QTableView>
 #include <QToolBar>
@@ -159,6 +160,21 @@ void SetCurrentGridRow(QTableView* grid, int row) {
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     else
         selection->clearCurrentIndex();
+}
+
+std::optional<QString> WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return std::nullopt;
+    return file.errorString();
+}
+
+bool WriteWholeFileOrSay(const QString& path, const QByteArray& bytes) {
+    const std::optional<QString> failure = WriteWholeFile(path, bytes);
+    if (failure)
+        ShowMessageBox("Cannot write the file " + path.toStdString() + ": " +
+                       failure->toStdString());
+    return !failure;
 }
 
 bool ConfirmDeletion(const char* question) {

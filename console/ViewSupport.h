@@ -69,5 +69,12 @@ int CurrentGridRow(const QTableView* grid);
 int ShownGridRow(const QTableView* grid);
 // Makes the row shown at `row` current and selects it; a row out of range leaves none current.
 void SetCurrentGridRow(QTableView* grid, int row);
+// Writes `bytes` as the whole file `path`, beside it first and put in its place when whole, so
+// that a full disk or a closed folder leaves the file that was there as it was. On failure the
+// reason is answered (and nothing is shown).
+std::optional<QString> WriteWholeFile(const QString& path, const QByteArray& bytes);
+// The same, with the box "Cannot write the file <path>: <reason>" on failure; false then.
+bool WriteWholeFileOrSay(const QString& path, const QByteArray& bytes);
+
 // Asks `question` with Yes, No and Cancel: true on Yes alone.
 bool ConfirmDeletion(const char* question);
