@@ -612,30 +612,28 @@ TJsonText& TJsonText::Utf8(const std::string& value) {
     return String(QString::fromStdString(value));
 }
 
-TJsonText& TJsonText::Number(long long value) {
+TJsonText& TJsonText::Raw(const QByteArray& value) {
     Separate();
-    text_ += QByteArray::number(value);
+    text_ += value;
     return *this;
+}
+
+TJsonText& TJsonText::Number(long long value) {
+    return Raw(QByteArray::number(value));
 }
 
 TJsonText& TJsonText::Real(double value) {
     if (!std::isfinite(value))
         return Null();
-    Separate();
-    text_ += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
-    return *this;
+    return Raw(QByteArray::number(value, 'g', QLocale::FloatingPointShortest));
 }
 
 TJsonText& TJsonText::Bool(bool value) {
-    Separate();
-    text_ += value ? "true" : "false";
-    return *this;
+    return Raw(value ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
 }
 
 TJsonText& TJsonText::Null() {
-    Separate();
-    text_ += "null";
-    return *this;
+    return Raw(QByteArrayLiteral("null"));
 }
 
 TJsonText& TJsonText::Time(double value) {

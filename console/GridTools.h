@@ -118,6 +118,8 @@ private:
     void Separate();
     TJsonText& Open(char bracket);
     TJsonText& Close(char bracket);
+    // A value written as it is.
+    TJsonText& Raw(const QByteArray& value);
     QByteArray text_;
     bool first_ = true;
 };
