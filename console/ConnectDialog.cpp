@@ -34,13 +34,15 @@ QGridLayout* AddGroup(QVBoxLayout* layout, const char* title) {
 } // namespace
 
 TConnectDialog::TConnectDialog(QWidget* parent, const char* objectName, const char* title,
-                               const char* addressTitle)
+                               const char* addressTitle, std::initializer_list<TField> fields)
     : TCenteredDialog(parent) {
     setObjectName(QString::fromLatin1(objectName));
     setWindowTitle(QString::fromLatin1(title));
 
     auto* layout = new QVBoxLayout(this);
-    addressGrid_ = AddGroup(layout, addressTitle);
+    QGridLayout* addressGrid = AddGroup(layout, addressTitle);
+    for (const TField& field : fields)
+        addressFields_.push_back(AddField(addressGrid, field.Caption, field.Name));
     PasswordEdit =
         AddField(AddGroup(layout, "Administrator Password"), "&Password", "PasswordEdit");
     PasswordEdit->setMaxLength(30);
@@ -61,16 +63,6 @@ TConnectDialog::TConnectDialog(QWidget* parent, const char* objectName, const ch
     buttons->addWidget(CancelBtn);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-QLineEdit* TConnectDialog::AddAddressField(const char* caption, const char* name) {
-    QLineEdit* edit = AddField(addressGrid_, caption, name);
-    // Tab goes through the address fields in their order, then on to the password.
-    if (lastAddressField_ != nullptr)
-        setTabOrder(lastAddressField_, edit);
-    setTabOrder(edit, PasswordEdit);
-    lastAddressField_ = edit;
-    return edit;
 }
 
 void TConnectDialog::OKBtnClick() {

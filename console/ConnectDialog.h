@@ -5,7 +5,9 @@
 
 #include "ViewSupport.h"
 
-class QGridLayout;
+#include <initializer_list>
+#include <vector>
+
 class QLineEdit;
 class QPushButton;
 
@@ -22,12 +24,16 @@ public:
     void OKBtnClick();
 
 protected:
+    // A field of the address group: its caption and its object name.
+    struct TField {
+        const char* Caption;
+        const char* Name;
+    };
+    // The address group holds `fields`, in their order, the first one taking the focus.
     TConnectDialog(QWidget* parent, const char* objectName, const char* title,
-                   const char* addressTitle);
-    // A field with its caption at the end of the address group.
-    QLineEdit* AddAddressField(const char* caption, const char* name);
+                   const char* addressTitle, std::initializer_list<TField> fields);
+    QLineEdit* AddressField(std::size_t index) const { return addressFields_.at(index); }
 
 private:
-    QGridLayout* addressGrid_;
-    QLineEdit* lastAddressField_ = nullptr;
+    std::vector<QLineEdit*> addressFields_;
 };

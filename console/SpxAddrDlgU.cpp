@@ -16,13 +16,16 @@ TBusyHooks DialogBusyHooks() {
 }
 
 TSpxAddrDlg::TSpxAddrDlg(QWidget* parent)
-    : TConnectDialog(parent, "SpxAddrDlg", "Connect to Spx Server", "IPX Address") {
-    NetworkNumEdit = AddAddressField("&Network Number", "NetworkNumEdit");
+    : TConnectDialog(parent, "SpxAddrDlg", "Connect to Spx Server", "IPX Address",
+                     {{"&Network Number", "NetworkNumEdit"},
+                      {"N&ode Number", "NodeNumEdit"},
+                      {"&Socket Number", "SocketNumEdit"}}) {
+    NetworkNumEdit = AddressField(0);
     NetworkNumEdit->setMaxLength(8);
-    NodeNumEdit = AddAddressField("N&ode Number", "NodeNumEdit");
+    NodeNumEdit = AddressField(1);
     NodeNumEdit->setMaxLength(12);
     NodeNumEdit->setText(QStringLiteral("1"));
-    SocketNumEdit = AddAddressField("&Socket Number", "SocketNumEdit");
+    SocketNumEdit = AddressField(2);
     SocketNumEdit->setMaxLength(4);
     SocketNumEdit->setText(QStringLiteral("4545"));
 }

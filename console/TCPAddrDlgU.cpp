@@ -9,12 +9,13 @@
 #include <QLineEdit>
 
 TTCPAddrDlg::TTCPAddrDlg(QWidget* parent)
-    : TConnectDialog(parent, "TCPAddrDlg", "Connect to TCP Server", "TCP Address") {
-    IPAddressEdit = AddAddressField("&IP Address", "IPAddressEdit");
+    : TConnectDialog(parent, "TCPAddrDlg", "Connect to TCP Server", "TCP Address",
+                     {{"&IP Address", "IPAddressEdit"}, {"&Port Number", "PortNumEdit"}}) {
+    IPAddressEdit = AddressField(0);
     // Digits at fixed places with the dots between; the blank stands for an unfilled place.
     IPAddressEdit->setInputMask(QStringLiteral("000.000.000.000; "));
     IPAddressEdit->setText(QStringLiteral("255.255.255.255"));
-    PortNumEdit = AddAddressField("&Port Number", "PortNumEdit");
+    PortNumEdit = AddressField(1);
     PortNumEdit->setInputMask(QStringLiteral("00000; "));
     PortNumEdit->setText(QStringLiteral("4545"));
 }

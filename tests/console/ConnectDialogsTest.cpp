@@ -24,26 +24,26 @@ TEST_F(ConsoleTest, FirstStartWithNothingSavedKeepsTheInitialTexts) {
     EXPECT_TRUE(boxes_.Texts().empty());
 }
 
-// Tab goes through the address fields in their order, then the password, then the buttons.
+// A connect dialog opens on its first address field; Tab goes through the address fields in
+// their order, then the password, then the buttons.
 TEST_F(ConsoleTest, TabGoesThroughTheAddressThenThePasswordThenTheButtons) {
     MakeMainForm();
-    const auto chain = [](QWidget* first, int count) {
+    // The focusable widgets of a window in the order Tab reaches them from its start.
+    const auto chain = [](QWidget* window, int count) {
         std::vector<std::string> names;
-        QWidget* w = first;
+        QWidget* w = window;
         for (int i = 0; i < count; ++i) {
-            names.push_back(w->objectName().toStdString());
             do
                 w = w->nextInFocusChain();
             while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty());
+            names.push_back(w->objectName().toStdString());
         }
         return names;
     };
-    const TSpxAddrDlg& spx = *form_->SpxAddrDlg;
-    EXPECT_EQ(chain(spx.NetworkNumEdit, 6),
+    EXPECT_EQ(chain(form_->SpxAddrDlg.get(), 6),
               (std::vector<std::string>{"NetworkNumEdit", "NodeNumEdit", "SocketNumEdit",
                                         "PasswordEdit", "OKBtn", "CancelBtn"}));
-    const TTCPAddrDlg& tcp = *form_->TCPAddrDlg;
-    EXPECT_EQ(chain(tcp.IPAddressEdit, 5),
+    EXPECT_EQ(chain(form_->TCPAddrDlg.get(), 5),
               (std::vector<std::string>{"IPAddressEdit", "PortNumEdit", "PasswordEdit", "OKBtn",
                                         "CancelBtn"}));
 }
