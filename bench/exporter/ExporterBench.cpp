@@ -32,43 +32,12 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-struct TExporter {
-    pid_t Pid = -1;
-    int Port = 0;
-    explicit TExporter(const std::string& credentials) {
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        Pid = ::fork();
-        if (Pid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            // The silent servers' failures would be logged amid the figures.
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDERR_FILENO);
-            const std::string program = BenchBinDir() + "zephran-exporter";
-            ::execl(program.c_str(), program.c_str(), "--listen", "127.0.0.1:0", "--credentials",
-                    credentials.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n')
-            line.push_back(c);
-        ::close(out[0]);
-        const auto colon = line.rfind(':');
-        if (colon != std::string::npos)
-            Port = std::atoi(line.c_str() + colon + 1);
-    }
-    ~TExporter() {
-        if (Pid > 0) {
-            ::kill(Pid, SIGTERM);
-            ::waitpid(Pid, nullptr, 0);
-        }
-    }
-    TExporter(const TExporter&) = delete;
-    TExporter& operator=(const TExporter&) = delete;
+// The exporter on a port of its own; the silent servers' failures it logs would come amid the
+// figures.
+struct TExporter : TBenchProcess {
+    explicit TExporter(const std::string& credentials)
+        : TBenchProcess("zephran-exporter",
+                        {"--listen", "127.0.0.1:0", "--credentials", credentials}, true) {}
 };
 
 // zephran-admin status against the server, to its end; the password from the environment.

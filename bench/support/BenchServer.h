@@ -8,9 +8,11 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 // The folder of the running benchmark, with a trailing "/"; the programs it starts lie there.
 inline std::string BenchBinDir() {
@@ -23,20 +25,31 @@ inline std::string BenchBinDir() {
     return dir;
 }
 
-struct TBenchServer {
+// A program of the benchmark's folder, started with `args`, that prints the address it listens
+// on ("...:PORT") as its first line; stopped with SIGTERM at the end. A quiet one's standard
+// error goes nowhere, so that nothing it logs comes amid the figures.
+struct TBenchProcess {
     pid_t Pid = -1;
     int Port = 0;
-    explicit TBenchServer(const std::string& fixture) {
+    TBenchProcess(const std::string& name, const std::vector<std::string>& args,
+                  bool quiet = false) {
         int out[2];
         if (::pipe(out) != 0)
             return;
+        const std::string program = BenchBinDir() + name;
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
         Pid = ::fork();
         if (Pid == 0) {
             ::dup2(out[1], STDOUT_FILENO);
             ::close(out[0]);
-            const std::string program = BenchBinDir() + "zephran-testserver";
-            ::execl(program.c_str(), program.c_str(), "--fixture", fixture.c_str(), "--port", "0",
-                    static_cast<char*>(nullptr));
+            if (quiet) {
+                const int null = ::open("/dev/null", O_WRONLY);
+                ::dup2(null, STDERR_FILENO);
+            }
+            ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
         ::close(out[1]);
@@ -49,14 +62,19 @@ struct TBenchServer {
         if (colon != std::string::npos)
             Port = std::atoi(line.c_str() + colon + 1);
     }
-    ~TBenchServer() {
+    ~TBenchProcess() {
         if (Pid > 0) {
             ::kill(Pid, SIGTERM);
             ::waitpid(Pid, nullptr, 0);
         }
     }
-    TBenchServer(const TBenchServer&) = delete;
-    TBenchServer& operator=(const TBenchServer&) = delete;
+    TBenchProcess(const TBenchProcess&) = delete;
+    TBenchProcess& operator=(const TBenchProcess&) = delete;
+};
+
+struct TBenchServer : TBenchProcess {
+    explicit TBenchServer(const std::string& fixture)
+        : TBenchProcess("zephran-testserver", {"--fixture", fixture, "--port", "0"}) {}
 };
 
 inline bool Connect(const TBenchServer& server) {
