@@ -230,6 +230,31 @@ TEST_F(RequestRunnerTest, ClosingAViewDuringItsWaitCancelsTheRequest) {
     EXPECT_FALSE(CloseRequestedDuringRequest(&view));
 }
 
+// Closing the console while a view loads (as the system does at logout or shutdown) cancels
+// the request at once; the console then closes instead of opening the view.
+TEST_F(RequestRunnerTest, ClosingTheConsoleDuringAViewsLoadCancelsItAndOpensNoView) {
+    StartServer(Delaying(368, kLongDelayMs));
+    MakeMainForm();
+    Connect(*server_);
+    form_->show();
+    TLocConnForm& view = *form_->LocConnForm;
+    QTimer::singleShot(50, form_.get(), [this] { form_->close(); });
+    // Should the view open all the same, it is closed again, so that the failure shows.
+    bool viewOpened = false;
+    QTimer::singleShot(2000, &view, [&view, &viewOpened] {
+        viewOpened = view.isVisible();
+        view.reject();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    form_->DisplayLocalConnListActionExecute();
+    EXPECT_LT(clock.elapsed(), kLongDelayMs);
+    EXPECT_EQ(boxes_.Texts(), Texts{ClientInternalErrorText(265)});
+    QTRY_VERIFY(!form_->isVisible());
+    EXPECT_FALSE(viewOpened);
+    EXPECT_FALSE(view.isVisible());
+}
+
 // Records on which thread each box came, then answers as the recorder does.
 class TThreadRecorder final : public IMessagePresenter {
 public:
