@@ -91,6 +91,77 @@ bool ReceiveExact(TConnection& connection, std::uint8_t* destination, std::size_
     return true;
 }
 
+void ReportReceiveFailure(TConnection& connection, int error) {
+    Report("Recv Error: " + std::to_string(error));
+    if (SocketShim::IsTimeoutError(error))
+        connection.Shutdown();
+}
+
+// The rest of a spilled reply while its packets come in the order of their indexes, from
+// packet `expected` on. The packets are received whole into the buffer's window, lent as room
+// for them, and once the room is full their data goes to the spill file in one gathered
+// write: a byte costs one copy out of the socket and one into the file, as for a plain
+// stream written to a file. No receive asks for more than the packets the reply still owes
+// with data, so nothing beyond the reply is taken from the stream.
+//
+// Returns once the reply's data is all there, or at a packet whose index is not the one
+// expected: that packet and those received after it go back to the connection's bytes
+// received ahead, where the packet-by-packet receive takes them as if it had read them, and
+// `inOrder` is cleared. A receive asks for no more than those bytes can hold, counting the
+// packets not yet checked. False when the receive failed (reported as ReceivePacket does).
+bool ReceiveInOrder(TConnection& connection, TReplyBuffer& buffer, std::uint32_t& expected,
+                    std::uint16_t& remaining, bool& inOrder) {
+    TConnection::TReadAhead& ahead = ReadAheadOf(connection);
+    std::size_t size = 0;
+    std::uint8_t* room = buffer.LendWindow(size);
+    const std::size_t roomPackets = size / kPacketSize;
+    const std::int64_t total = buffer.Size();
+    // A packet's start received ahead (less than a whole packet) comes first.
+    std::size_t have = ahead.End - ahead.Begin;
+    std::memcpy(room, ahead.Bytes.data() + ahead.Begin, have);
+    ahead.Begin = ahead.End = 0;
+    while (remaining != 0 && std::int64_t{expected} * kChunkSize < total) {
+        const auto withData = static_cast<std::size_t>(
+            (total - std::int64_t{expected} * kChunkSize + kChunkSize - 1) / kChunkSize);
+        const std::size_t batch =
+            std::min({roomPackets, std::size_t{remaining}, withData}) * kPacketSize;
+        std::size_t checked = 0; // packets of the batch whose index was the one expected
+        while (checked * kPacketSize < batch) {
+            if (have < (checked + 1) * kPacketSize) {
+                const std::size_t unchecked = have - checked * kPacketSize;
+                const long got =
+                    SocketShim::Receive(connection.Socket(), room + have,
+                                        std::min(batch - have, ahead.Bytes.size() - unchecked));
+                if (got <= 0) {
+                    ReportReceiveFailure(connection, SocketShim::LastError());
+                    return false;
+                }
+                have += static_cast<std::size_t>(got);
+            }
+            while ((checked + 1) * kPacketSize <= have &&
+                   GetWord(room + checked * kPacketSize + 20) == expected + checked)
+                ++checked;
+            if ((checked + 1) * kPacketSize <= have)
+                break; // packet `checked` is out of order
+        }
+        buffer.WritePackets(room, kPacketSize, kHeaderSize, checked,
+                            static_cast<std::uint16_t>(expected));
+        expected += static_cast<std::uint32_t>(checked);
+        remaining = static_cast<std::uint16_t>(remaining - checked);
+        if (checked * kPacketSize < have) {
+            const std::size_t rest = have - checked * kPacketSize;
+            std::memcpy(ahead.Bytes.data(), room + checked * kPacketSize, rest);
+            ahead.End = rest;
+            buffer.TakeWindowBack(static_cast<std::int32_t>(expected * kChunkSize));
+            inOrder = false;
+            return true;
+        }
+        have = 0;
+    }
+    buffer.TakeWindowBack(0);
+    return true;
+}
+
 // One whole packet: a view into the bytes received ahead when they hold it, else the packet
 // is gathered into `packet`. Nothing when the receive failed (reported as ReceivePacket does).
 const std::uint8_t* ReceivePacketView(TConnection& connection, std::uint8_t* packet) {
@@ -325,9 +396,7 @@ bool ReceivePacket(TConnection& connection, std::uint8_t* packet) {
     int error = 0;
     if (ReceiveExact(connection, packet, kPacketSize, error))
         return true;
-    Report("Recv Error: " + std::to_string(error));
-    if (SocketShim::IsTimeoutError(error))
-        connection.Shutdown();
+    ReportReceiveFailure(connection, error);
     return false;
 }
 
@@ -411,7 +480,19 @@ bool ReceiveReply(TConnection& connection, TRequestRecord& request) {
     std::uint32_t total = 0;
     std::uint16_t remaining = 0;
     std::unique_ptr<TReplyBuffer> buffer;
+    // While every packet so far carried the index after the one before it, a spilled reply
+    // goes on straight to its file (see ReceiveInOrder).
+    bool inOrder = true;
+    std::uint32_t expected = 0;
     do {
+        if (inOrder && buffer && buffer->Spilled() &&
+            std::int64_t{expected} * kChunkSize < std::int64_t{total} &&
+            ReadAheadOf(connection).End - ReadAheadOf(connection).Begin <
+                static_cast<std::size_t>(kPacketSize)) {
+            if (!ReceiveInOrder(connection, *buffer, expected, remaining, inOrder))
+                return false; // the buffer made so far goes with it
+            continue;
+        }
         const std::uint8_t* view = ReceivePacketView(connection, packet);
         if (view == nullptr)
             return false; // the buffer made so far goes with it
@@ -440,6 +521,8 @@ bool ReceiveReply(TConnection& connection, TRequestRecord& request) {
                 buffer = CreateReplyBuffer(static_cast<std::int32_t>(total));
             }
         }
+        inOrder = inOrder && header.PacketIndex == expected;
+        ++expected;
         if (total > 0 && buffer)
             buffer->StoreChunk(header.PacketIndex, view + kHeaderSize);
         --remaining;

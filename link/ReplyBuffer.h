@@ -38,6 +38,19 @@ public:
     // Writes the window to the spill file (only when spilled).
     void FlushWindow();
 
+    // Receiving a spilled reply whose packets come in order: the window is lent out as room
+    // for whole packets as they arrive, and each batch's data goes from there to the file in
+    // one gathered write, so that a byte is copied once on its way in and once on its way out.
+    // The data stored so far is written first. Answers the room and its size in bytes.
+    std::uint8_t* LendWindow(std::size_t& size);
+    // Writes the data of `count` packets of `stride` bytes lying one after the other in the
+    // lent window from `packets` on, each with its data `dataAt` bytes in: packet `first` and
+    // those after it, where their indexes say.
+    void WritePackets(const std::uint8_t* packets, std::size_t stride, std::size_t dataAt,
+                      std::size_t count, std::uint16_t first);
+    // Takes the window back, at data offset `offset`, holding what the file holds there.
+    void TakeWindowBack(std::int32_t offset);
+
     // The address of `count` bytes at the 1-based position inside the window, or nothing.
     const std::uint8_t* GetPointer(std::int32_t position, std::int32_t count);
 
@@ -61,6 +74,8 @@ private:
     bool ready_ = false;
     bool spilled_ = false;
     bool fileFailed_ = false;
+    bool lent_ = false;
+    bool windowOnFile_ = false; // the window holds just what the file holds
 };
 
 // A buffer for `total` data bytes, or nothing (reported) when its memory or its spill file
