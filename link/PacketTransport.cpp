@@ -113,7 +113,7 @@ bool ReceiveInOrder(TConnection& connection, TReplyBuffer& buffer, std::uint32_t
                     std::uint16_t& remaining, bool& inOrder) {
     TConnection::TReadAhead& ahead = ReadAheadOf(connection);
     std::size_t size = 0;
-    std::uint8_t* room = buffer.LendWindow(size);
+    std::uint8_t* room = buffer.LendWindow(static_cast<std::int32_t>(expected * kChunkSize), size);
     const std::size_t roomPackets = size / kPacketSize;
     const std::int64_t total = buffer.Size();
     // A packet's start received ahead (less than a whole packet) comes first.
@@ -158,7 +158,7 @@ bool ReceiveInOrder(TConnection& connection, TReplyBuffer& buffer, std::uint32_t
         }
         have = 0;
     }
-    buffer.TakeWindowBack(0);
+    buffer.TakeWindowBack(buffer.Size());
     return true;
 }
 

@@ -365,9 +365,15 @@ void TReplyBuffer::LoadWindow(std::int32_t offset) {
         fileFailed_ = true;
 }
 
-std::uint8_t* TReplyBuffer::LendWindow(std::size_t& size) {
+std::uint8_t* TReplyBuffer::LendWindow(std::int32_t storedEnd, std::size_t& size) {
     if (!lent_) {
-        FlushWindow();
+        const std::int32_t end = std::min(storedEnd, windowStart_ + windowSize_);
+        if (spilled_ && !windowOnFile_ && end > windowStart_) {
+            if (!WriteAt(file_, windowStart_, window_.get(), end - windowStart_))
+                fileFailed_ = true;
+            else
+                fileEnd_ = std::max(fileEnd_, end);
+        }
         lent_ = true;
     }
     size = static_cast<std::size_t>(windowSize_);
@@ -401,7 +407,9 @@ void TReplyBuffer::TakeWindowBack(std::int32_t offset) {
     if (!lent_)
         return;
     lent_ = false;
-    std::memset(window_.get(), 0, static_cast<std::size_t>(windowSize_));
+    // At the end of the data the window holds nothing, and the first read loads it.
+    if (offset < totalSize_)
+        std::memset(window_.get(), 0, static_cast<std::size_t>(windowSize_));
     LoadWindow(offset);
     // Then a flush would only write the same bytes again.
     windowOnFile_ =

@@ -41,14 +41,17 @@ public:
     // Receiving a spilled reply whose packets come in order: the window is lent out as room
     // for whole packets as they arrive, and each batch's data goes from there to the file in
     // one gathered write, so that a byte is copied once on its way in and once on its way out.
-    // The data stored so far is written first. Answers the room and its size in bytes.
-    std::uint8_t* LendWindow(std::size_t& size);
+    // The data stored so far, up to data offset `storedEnd`, is written first. Answers the room
+    // and its size in bytes.
+    std::uint8_t* LendWindow(std::int32_t storedEnd, std::size_t& size);
     // Writes the data of `count` packets of `stride` bytes lying one after the other in the
     // lent window from `packets` on, each with its data `dataAt` bytes in: packet `first` and
     // those after it, where their indexes say.
     void WritePackets(const std::uint8_t* packets, std::size_t stride, std::size_t dataAt,
                       std::size_t count, std::uint16_t first);
-    // Takes the window back, at data offset `offset`, holding what the file holds there.
+    // Takes the window back, at data offset `offset`, holding what the file holds there (zeros
+    // where it holds nothing yet). At the end of the data, Size(), the window holds nothing and
+    // the first read loads it.
     void TakeWindowBack(std::int32_t offset);
 
     // The address of `count` bytes at the 1-based position inside the window, or nothing.
