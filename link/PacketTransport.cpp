@@ -97,68 +97,50 @@ void ReportReceiveFailure(TConnection& connection, int error) {
         connection.Shutdown();
 }
 
-// The rest of a spilled reply while its packets come in the order of their indexes, from
-// packet `expected` on. The packets are received whole into the buffer's window, lent as room
-// for them, and once the room is full their data goes to the spill file in one gathered
-// write: a byte costs one copy out of the socket and one into the file, as for a plain
-// stream written to a file. No receive asks for more than the packets the reply still owes
-// with data, so nothing beyond the reply is taken from the stream.
-//
-// Returns once the reply's data is all there, or at a packet whose index is not the one
-// expected: that packet and those received after it go back to the connection's bytes
-// received ahead, where the packet-by-packet receive takes them as if it had read them, and
-// `inOrder` is cleared. A receive asks for no more than those bytes can hold, counting the
-// packets not yet checked. False when the receive failed (reported as ReceivePacket does).
-bool ReceiveInOrder(TConnection& connection, TReplyBuffer& buffer, std::uint32_t& expected,
-                    std::uint16_t& remaining, bool& inOrder) {
+// The rest of a spilled reply, `remaining` packets, once the bytes received ahead hold less
+// than a packet. The packets are received whole into the buffer's window, lent as room for
+// as many as it holds; once it is full (or holds the last of them) their data goes to the
+// spill file where their indexes say, each run of consecutive indexes in one gathered write.
+// A byte thus costs one copy out of the socket and one into the file, as for a plain stream
+// written to a file, and no receive asks for more than the reply still owes, so nothing
+// beyond it is taken from the stream. Packets out of order or sent twice are written in the
+// order they came, so the later copy of a packet wins; data beyond the reply's length is
+// dropped. `storedEnd`: the data stored in the window so far lies below that offset. False
+// when the receive failed (reported as ReceivePacket does).
+bool ReceiveToFile(TConnection& connection, TReplyBuffer& buffer, std::int32_t storedEnd,
+                   std::uint16_t& remaining) {
     TConnection::TReadAhead& ahead = ReadAheadOf(connection);
     std::size_t size = 0;
-    std::uint8_t* room = buffer.LendWindow(static_cast<std::int32_t>(expected * kChunkSize), size);
+    std::uint8_t* room = buffer.LendWindow(storedEnd, size);
     const std::size_t roomPackets = size / kPacketSize;
-    const std::int64_t total = buffer.Size();
-    // A packet's start received ahead (less than a whole packet) comes first.
+    // A packet's start received ahead comes first.
     std::size_t have = ahead.End - ahead.Begin;
     std::memcpy(room, ahead.Bytes.data() + ahead.Begin, have);
     ahead.Begin = ahead.End = 0;
-    while (remaining != 0 && std::int64_t{expected} * kChunkSize < total) {
-        const auto withData = static_cast<std::size_t>(
-            (total - std::int64_t{expected} * kChunkSize + kChunkSize - 1) / kChunkSize);
-        const std::size_t batch =
-            std::min({roomPackets, std::size_t{remaining}, withData}) * kPacketSize;
-        std::size_t checked = 0; // packets of the batch whose index was the one expected
-        while (checked * kPacketSize < batch) {
-            if (have < (checked + 1) * kPacketSize) {
-                const std::size_t unchecked = have - checked * kPacketSize;
-                const long got =
-                    SocketShim::Receive(connection.Socket(), room + have,
-                                        std::min(batch - have, ahead.Bytes.size() - unchecked));
-                if (got <= 0) {
-                    ReportReceiveFailure(connection, SocketShim::LastError());
-                    return false;
-                }
-                have += static_cast<std::size_t>(got);
+    while (remaining != 0) {
+        const std::size_t batch = std::min<std::size_t>(roomPackets, remaining);
+        while (have < batch * kPacketSize) {
+            const long got =
+                SocketShim::Receive(connection.Socket(), room + have, batch * kPacketSize - have);
+            if (got <= 0) {
+                ReportReceiveFailure(connection, SocketShim::LastError());
+                return false;
             }
-            while ((checked + 1) * kPacketSize <= have &&
-                   GetWord(room + checked * kPacketSize + 20) == expected + checked)
-                ++checked;
-            if ((checked + 1) * kPacketSize <= have)
-                break; // packet `checked` is out of order
+            have += static_cast<std::size_t>(got);
         }
-        buffer.WritePackets(room, kPacketSize, kHeaderSize, checked,
-                            static_cast<std::uint16_t>(expected));
-        expected += static_cast<std::uint32_t>(checked);
-        remaining = static_cast<std::uint16_t>(remaining - checked);
-        if (checked * kPacketSize < have) {
-            const std::size_t rest = have - checked * kPacketSize;
-            std::memcpy(ahead.Bytes.data(), room + checked * kPacketSize, rest);
-            ahead.End = rest;
-            buffer.TakeWindowBack(static_cast<std::int32_t>(expected * kChunkSize));
-            inOrder = false;
-            return true;
+        for (std::size_t run = 0; run < batch;) {
+            const std::uint16_t first = GetWord(room + run * kPacketSize + 20);
+            std::size_t end = run + 1;
+            while (end < batch && GetWord(room + end * kPacketSize + 20) == first + (end - run))
+                ++end;
+            buffer.WritePackets(room + run * kPacketSize, kPacketSize, kHeaderSize, end - run,
+                                first);
+            run = end;
         }
+        remaining = static_cast<std::uint16_t>(remaining - batch);
         have = 0;
     }
-    buffer.TakeWindowBack(buffer.Size());
+    buffer.TakeWindowBack();
     return true;
 }
 
@@ -480,18 +462,20 @@ bool ReceiveReply(TConnection& connection, TRequestRecord& request) {
     std::uint32_t total = 0;
     std::uint16_t remaining = 0;
     std::unique_ptr<TReplyBuffer> buffer;
-    // While every packet so far carried the index after the one before it, a spilled reply
-    // goes on straight to its file (see ReceiveInOrder).
+    // While every packet so far carried the index after the one before it, the data stored
+    // lies below the next one's place.
     bool inOrder = true;
     std::uint32_t expected = 0;
     do {
-        if (inOrder && buffer && buffer->Spilled() &&
-            std::int64_t{expected} * kChunkSize < std::int64_t{total} &&
+        if (buffer && buffer->Spilled() &&
             ReadAheadOf(connection).End - ReadAheadOf(connection).Begin <
                 static_cast<std::size_t>(kPacketSize)) {
-            if (!ReceiveInOrder(connection, *buffer, expected, remaining, inOrder))
+            const auto storedEnd = inOrder ? static_cast<std::int32_t>(std::min<std::int64_t>(
+                                                 std::int64_t{expected} * kChunkSize, INT32_MAX))
+                                           : INT32_MAX;
+            if (!ReceiveToFile(connection, *buffer, storedEnd, remaining))
                 return false; // the buffer made so far goes with it
-            continue;
+            break;
         }
         const std::uint8_t* view = ReceivePacketView(connection, packet);
         if (view == nullptr)

@@ -367,7 +367,7 @@ void TReplyBuffer::LoadWindow(std::int32_t offset) {
 
 std::uint8_t* TReplyBuffer::LendWindow(std::int32_t storedEnd, std::size_t& size) {
     if (!lent_) {
-        const std::int32_t end = std::min(storedEnd, windowStart_ + windowSize_);
+        const std::int32_t end = std::min({storedEnd, windowStart_ + windowSize_, totalSize_});
         if (spilled_ && !windowOnFile_ && end > windowStart_) {
             if (!WriteAt(file_, windowStart_, window_.get(), end - windowStart_))
                 fileFailed_ = true;
@@ -403,18 +403,22 @@ void TReplyBuffer::WritePackets(const std::uint8_t* packets, std::size_t stride,
     }
 }
 
-void TReplyBuffer::TakeWindowBack(std::int32_t offset) {
+void TReplyBuffer::TakeWindowBack() {
     if (!lent_)
         return;
     lent_ = false;
-    // At the end of the data the window holds nothing, and the first read loads it.
-    if (offset < totalSize_)
-        std::memset(window_.get(), 0, static_cast<std::size_t>(windowSize_));
-    LoadWindow(offset);
-    // Then a flush would only write the same bytes again.
-    windowOnFile_ =
-        !fileFailed_ &&
-        std::int64_t{fileEnd_} >= std::int64_t{offset} + std::min(windowSize_, totalSize_ - offset);
+    // Data that no packet carried reads as zeros, up to the reply's length.
+    std::memset(window_.get(), 0, static_cast<std::size_t>(windowSize_));
+    while (fileEnd_ < totalSize_ && !fileFailed_) {
+        const std::int32_t count = std::min(windowSize_, totalSize_ - fileEnd_);
+        if (!WriteAt(file_, fileEnd_, window_.get(), count))
+            fileFailed_ = true;
+        else
+            fileEnd_ += count;
+    }
+    // The window holds nothing now; the first read loads it.
+    windowStart_ = totalSize_;
+    windowOnFile_ = true;
 }
 
 const std::uint8_t* TReplyBuffer::GetPointer(std::int32_t position, std::int32_t count) {
