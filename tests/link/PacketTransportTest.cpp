@@ -586,10 +586,11 @@ TEST_F(PacketTransportTest, SpilledReplyPacketsLieWhereTheirIndexesSay) {
     EXPECT_TRUE(reports_.empty()) << reports_.front();
 }
 
-// A spilled reply whose packets come in order goes from the socket straight to its file. The
-// stream cut anywhere on its way, a packet out of order or sent twice once that has begun,
-// packets beyond the data, or the order broken at the first packets: each packet's data lies
-// where its index says, the later copy of a packet wins, and the stream stays in step.
+// Once the bytes received ahead are used up, a spilled reply goes from the socket straight to
+// its file. However its stream is cut on the way, each packet's data lies where its index
+// says, whether the packets come in order or not, twice, beyond the data or not at all: the
+// later copy of a packet wins, data that no packet carried reads as zeros, the file has the
+// reply's length, and the stream stays in step for the next request.
 TEST_F(PacketTransportTest, SpilledReplyIsWholeHoweverItsStreamIsCutOrReordered) {
     constexpr std::uint16_t kPackets = 1500; // more than two windows
     constexpr std::uint32_t kTotal = std::uint32_t{kPackets} * kChunkSize - 77;
@@ -617,6 +618,12 @@ TEST_F(PacketTransportTest, SpilledReplyIsWholeHoweverItsStreamIsCutOrReordered)
     const TOrder beyondTheData = inOrder(0, kPackets + 12);
     TOrder brokenAtOnce{{0, 0}, {0, 1}};
     brokenAtOnce = inOrder(1, kPackets, brokenAtOnce);
+    // Packets missing, and as many others sent twice so that the count still holds the data.
+    TOrder oneMissing = inOrder(0, 1100);
+    oneMissing.emplace_back(1099, 1);
+    oneMissing = inOrder(1101, kPackets, oneMissing);
+    TOrder lastOnesMissing = inOrder(0, kPackets - 40);
+    lastOnesMissing.insert(lastOnesMissing.end(), 40, {500, 1});
     const struct Case {
         const char* name;
         TOrder order;
@@ -627,6 +634,8 @@ TEST_F(PacketTransportTest, SpilledReplyIsWholeHoweverItsStreamIsCutOrReordered)
         {"a packet again at once", repeatedInside},
         {"packets beyond the data", beyondTheData},
         {"the second packet out of order", brokenAtOnce},
+        {"a packet missing", oneMissing},
+        {"the last packets missing", lastOnesMissing},
     };
     for (const Case& c : cases) {
         for (const std::size_t piece : {std::size_t{0}, std::size_t{7919}, std::size_t{1001}}) {
