@@ -91,6 +91,59 @@ bool ReceiveExact(TConnection& connection, std::uint8_t* destination, std::size_
     return true;
 }
 
+void ReportReceiveFailure(TConnection& connection, int error) {
+    Report("Recv Error: " + std::to_string(error));
+    if (SocketShim::IsTimeoutError(error))
+        connection.Shutdown();
+}
+
+// The rest of a spilled reply, `remaining` packets, once the bytes received ahead hold less
+// than a packet. The packets are received whole into the buffer's window, lent as room for
+// as many as it holds; once it is full (or holds the last of them) their data goes to the
+// spill file where their indexes say, each run of consecutive indexes in one gathered write.
+// A byte thus costs one copy out of the socket and one into the file, as for a plain stream
+// written to a file, and no receive asks for more than the reply still owes, so nothing
+// beyond it is taken from the stream. Packets out of order or sent twice are written in the
+// order they came, so the later copy of a packet wins; data beyond the reply's length is
+// dropped. `storedEnd`: the data stored in the window so far lies below that offset. False
+// when the receive failed (reported as ReceivePacket does).
+bool ReceiveToFile(TConnection& connection, TReplyBuffer& buffer, std::int32_t storedEnd,
+                   std::uint16_t& remaining) {
+    TConnection::TReadAhead& ahead = ReadAheadOf(connection);
+    std::size_t size = 0;
+    std::uint8_t* room = buffer.LendWindow(storedEnd, size);
+    const std::size_t roomPackets = size / kPacketSize;
+    // A packet's start received ahead comes first.
+    std::size_t have = ahead.End - ahead.Begin;
+    std::memcpy(room, ahead.Bytes.data() + ahead.Begin, have);
+    ahead.Begin = ahead.End = 0;
+    while (remaining != 0) {
+        const std::size_t batch = std::min<std::size_t>(roomPackets, remaining);
+        while (have < batch * kPacketSize) {
+            const long got =
+                SocketShim::Receive(connection.Socket(), room + have, batch * kPacketSize - have);
+            if (got <= 0) {
+                ReportReceiveFailure(connection, SocketShim::LastError());
+                return false;
+            }
+            have += static_cast<std::size_t>(got);
+        }
+        for (std::size_t run = 0; run < batch;) {
+            const std::uint16_t first = GetWord(room + run * kPacketSize + 20);
+            std::size_t end = run + 1;
+            while (end < batch && GetWord(room + end * kPacketSize + 20) == first + (end - run))
+                ++end;
+            buffer.WritePackets(room + run * kPacketSize, kPacketSize, kHeaderSize, end - run,
+                                first);
+            run = end;
+        }
+        remaining = static_cast<std::uint16_t>(remaining - batch);
+        have = 0;
+    }
+    buffer.TakeWindowBack();
+    return true;
+}
+
 // One whole packet: a view into the bytes received ahead when they hold it, else the packet
 // is gathered into `packet`. Nothing when the receive failed (reported as ReceivePacket does).
 const std::uint8_t* ReceivePacketView(TConnection& connection, std::uint8_t* packet) {
@@ -325,9 +378,7 @@ bool ReceivePacket(TConnection& connection, std::uint8_t* packet) {
     int error = 0;
     if (ReceiveExact(connection, packet, kPacketSize, error))
         return true;
-    Report("Recv Error: " + std::to_string(error));
-    if (SocketShim::IsTimeoutError(error))
-        connection.Shutdown();
+    ReportReceiveFailure(connection, error);
     return false;
 }
 
@@ -411,7 +462,21 @@ bool ReceiveReply(TConnection& connection, TRequestRecord& request) {
     std::uint32_t total = 0;
     std::uint16_t remaining = 0;
     std::unique_ptr<TReplyBuffer> buffer;
+    // While every packet so far carried the index after the one before it, the data stored
+    // lies below the next one's place.
+    bool inOrder = true;
+    std::uint32_t expected = 0;
     do {
+        if (buffer && buffer->Spilled() &&
+            ReadAheadOf(connection).End - ReadAheadOf(connection).Begin <
+                static_cast<std::size_t>(kPacketSize)) {
+            const auto storedEnd = inOrder ? static_cast<std::int32_t>(std::min<std::int64_t>(
+                                                 std::int64_t{expected} * kChunkSize, INT32_MAX))
+                                           : INT32_MAX;
+            if (!ReceiveToFile(connection, *buffer, storedEnd, remaining))
+                return false; // the buffer made so far goes with it
+            break;
+        }
         const std::uint8_t* view = ReceivePacketView(connection, packet);
         if (view == nullptr)
             return false; // the buffer made so far goes with it
@@ -440,6 +505,8 @@ bool ReceiveReply(TConnection& connection, TRequestRecord& request) {
                 buffer = CreateReplyBuffer(static_cast<std::int32_t>(total));
             }
         }
+        inOrder = inOrder && header.PacketIndex == expected;
+        ++expected;
         if (total > 0 && buffer)
             buffer->StoreChunk(header.PacketIndex, view + kHeaderSize);
         --remaining;

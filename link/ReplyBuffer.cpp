@@ -19,6 +19,7 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -59,6 +60,21 @@ bool WriteAt(int fd, std::int64_t offset, const std::uint8_t* data, std::int64_t
             return false;
         data += n;
         count -= n;
+    }
+    return true;
+}
+
+struct TWritePiece {
+    const std::uint8_t* Data;
+    std::size_t Length;
+};
+
+bool WritePiecesAt(int fd, std::int64_t offset, const TWritePiece* pieces, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto length = static_cast<std::int64_t>(pieces[i].Length);
+        if (!WriteAt(fd, offset, pieces[i].Data, length))
+            return false;
+        offset += length;
     }
     return true;
 }
@@ -126,6 +142,41 @@ bool WriteAt(int fd, std::int64_t offset, const std::uint8_t* data, std::int64_t
         data += n;
         offset += n;
         count -= n;
+    }
+    return true;
+}
+
+struct TWritePiece {
+    const std::uint8_t* Data;
+    std::size_t Length;
+};
+
+// The pieces one after the other from `offset` on, with as few system calls as the system's
+// limit on pieces a call allows.
+bool WritePiecesAt(int fd, std::int64_t offset, const TWritePiece* pieces, std::size_t count) {
+    constexpr std::size_t kMost = 1024;
+    iovec vectors[kMost];
+    std::size_t next = 0;
+    std::size_t skip = 0; // bytes of pieces[next] written already
+    while (next < count) {
+        std::size_t n = 0;
+        for (std::size_t i = next; i < count && n < kMost; ++i, ++n)
+            vectors[n] = iovec{const_cast<std::uint8_t*>(pieces[i].Data) + (i == next ? skip : 0),
+                               pieces[i].Length - (i == next ? skip : 0)};
+        ssize_t written = ::pwritev(fd, vectors, static_cast<int>(n), offset);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        offset += written;
+        // Steps over what was written, a piece written in part included.
+        auto left = static_cast<std::size_t>(written);
+        while (next < count && left >= pieces[next].Length - skip) {
+            left -= pieces[next].Length - skip;
+            skip = 0;
+            ++next;
+        }
+        skip += left;
     }
     return true;
 }
@@ -284,6 +335,7 @@ void TReplyBuffer::StoreChunk(std::uint16_t index, const std::uint8_t* chunk) {
         FlushWindow();
         LoadWindow(off);
     }
+    windowOnFile_ = false;
     // Only a spilled buffer's window moves, so an unspilled one always holds the range.
     if (off >= windowStart_ &&
         std::int64_t{off} + length <= std::int64_t{windowStart_} + windowSize_)
@@ -291,7 +343,7 @@ void TReplyBuffer::StoreChunk(std::uint16_t index, const std::uint8_t* chunk) {
 }
 
 void TReplyBuffer::FlushWindow() {
-    if (!spilled_)
+    if (!spilled_ || lent_ || windowOnFile_)
         return;
     const std::int32_t count = std::min(windowSize_, totalSize_ - windowStart_);
     if (count <= 0)
@@ -311,6 +363,62 @@ void TReplyBuffer::LoadWindow(std::int32_t offset) {
         return;
     if (ReadAt(file_, offset, window_.get(), windowSize_) < 0)
         fileFailed_ = true;
+}
+
+std::uint8_t* TReplyBuffer::LendWindow(std::int32_t storedEnd, std::size_t& size) {
+    if (!lent_) {
+        const std::int32_t end = std::min({storedEnd, windowStart_ + windowSize_, totalSize_});
+        if (spilled_ && !windowOnFile_ && end > windowStart_) {
+            if (!WriteAt(file_, windowStart_, window_.get(), end - windowStart_))
+                fileFailed_ = true;
+            else
+                fileEnd_ = std::max(fileEnd_, end);
+        }
+        lent_ = true;
+    }
+    size = static_cast<std::size_t>(windowSize_);
+    return window_.get();
+}
+
+void TReplyBuffer::WritePackets(const std::uint8_t* packets, std::size_t stride, std::size_t dataAt,
+                                std::size_t count, std::uint16_t first) {
+    // No more packets than the window holds data of.
+    constexpr std::size_t kMost = kReplyWindowSize / kChunkSize + 1;
+    TWritePiece pieces[kMost];
+    std::int64_t at = std::int64_t{first} * kChunkSize;
+    std::size_t k = 0;
+    while (k < count && at < totalSize_ && !fileFailed_) {
+        const std::int64_t from = at;
+        std::size_t n = 0;
+        for (; k < count && n < kMost && at < totalSize_; ++k) {
+            const auto length =
+                static_cast<std::size_t>(std::min<std::int64_t>(kChunkSize, totalSize_ - at));
+            pieces[n++] = {packets + k * stride + dataAt, length};
+            at += static_cast<std::int64_t>(length);
+        }
+        if (!WritePiecesAt(file_, from, pieces, n))
+            fileFailed_ = true;
+        else
+            fileEnd_ = std::max(fileEnd_, static_cast<std::int32_t>(at));
+    }
+}
+
+void TReplyBuffer::TakeWindowBack() {
+    if (!lent_)
+        return;
+    lent_ = false;
+    // Data that no packet carried reads as zeros, up to the reply's length.
+    std::memset(window_.get(), 0, static_cast<std::size_t>(windowSize_));
+    while (fileEnd_ < totalSize_ && !fileFailed_) {
+        const std::int32_t count = std::min(windowSize_, totalSize_ - fileEnd_);
+        if (!WriteAt(file_, fileEnd_, window_.get(), count))
+            fileFailed_ = true;
+        else
+            fileEnd_ += count;
+    }
+    // The window holds nothing now; the first read loads it.
+    windowStart_ = totalSize_;
+    windowOnFile_ = true;
 }
 
 const std::uint8_t* TReplyBuffer::GetPointer(std::int32_t position, std::int32_t count) {

@@ -38,6 +38,21 @@ public:
     // Writes the window to the spill file (only when spilled).
     void FlushWindow();
 
+    // Receiving a spilled reply straight to its file: the window is lent out as room for
+    // whole packets as they arrive, and their data goes from there to the file in gathered
+    // writes, so that a byte is copied once on its way in and once on its way out. The data
+    // stored so far, all of it below data offset `storedEnd`, is written first. Answers the
+    // room and its size in bytes.
+    std::uint8_t* LendWindow(std::int32_t storedEnd, std::size_t& size);
+    // Writes the data of `count` packets of `stride` bytes lying one after the other in the
+    // lent window from `packets` on, each with its data `dataAt` bytes in, as packet `first`
+    // and those after it; data beyond the reply's length is dropped.
+    void WritePackets(const std::uint8_t* packets, std::size_t stride, std::size_t dataAt,
+                      std::size_t count, std::uint16_t first);
+    // Takes the window back once the reply is complete. The file then has the reply's length
+    // (zeros where no packet wrote), and the window holds nothing until the first read.
+    void TakeWindowBack();
+
     // The address of `count` bytes at the 1-based position inside the window, or nothing.
     const std::uint8_t* GetPointer(std::int32_t position, std::int32_t count);
 
@@ -61,6 +76,8 @@ private:
     bool ready_ = false;
     bool spilled_ = false;
     bool fileFailed_ = false;
+    bool lent_ = false;
+    bool windowOnFile_ = false; // the window holds just what the file holds
 };
 
 // A buffer for `total` data bytes, or nothing (reported) when its memory or its spill file

@@ -586,6 +586,133 @@ TEST_F(PacketTransportTest, SpilledReplyPacketsLieWhereTheirIndexesSay) {
     EXPECT_TRUE(reports_.empty()) << reports_.front();
 }
 
+// Once the bytes received ahead are used up, a spilled reply goes from the socket straight to
+// its file. However its stream is cut on the way, each packet's data lies where its index
+// says, whether the packets come in order or not, twice, beyond the data or not at all: the
+// later copy of a packet wins, data that no packet carried reads as zeros, the file has the
+// reply's length, and the stream stays in step for the next request.
+TEST_F(PacketTransportTest, SpilledReplyIsWholeHoweverItsStreamIsCutOrReordered) {
+    constexpr std::uint16_t kPackets = 1500; // more than two windows
+    constexpr std::uint32_t kTotal = std::uint32_t{kPackets} * kChunkSize - 77;
+    using TOrder = std::vector<std::pair<std::uint16_t, std::uint8_t>>; // index, copy
+    const auto content = [](std::uint16_t index, std::uint8_t copy) {
+        Bytes chunk(kChunkSize);
+        for (std::size_t i = 0; i < chunk.size(); ++i)
+            chunk[i] = static_cast<std::uint8_t>(index * 5 + i * 11 + copy * 37);
+        return chunk;
+    };
+    const auto inOrder = [](std::uint16_t from, std::uint16_t to, TOrder order = {}) {
+        for (std::uint16_t i = from; i < to; ++i)
+            order.emplace_back(i, 0);
+        return order;
+    };
+    TOrder swapped = inOrder(0, 900);
+    swapped.emplace_back(901, 0);
+    swapped.emplace_back(900, 0);
+    swapped = inOrder(902, kPackets, swapped);
+    TOrder repeatedAtTheEnd = inOrder(0, kPackets);
+    repeatedAtTheEnd.emplace_back(1000, 1);
+    TOrder repeatedInside = inOrder(0, 1200);
+    repeatedInside.emplace_back(1199, 1);
+    repeatedInside = inOrder(1200, kPackets, repeatedInside);
+    const TOrder beyondTheData = inOrder(0, kPackets + 12);
+    TOrder brokenAtOnce{{0, 0}, {0, 1}};
+    brokenAtOnce = inOrder(1, kPackets, brokenAtOnce);
+    // Packets missing, and as many others sent twice so that the count still holds the data.
+    TOrder oneMissing = inOrder(0, 1100);
+    oneMissing.emplace_back(1099, 1);
+    oneMissing = inOrder(1101, kPackets, oneMissing);
+    TOrder lastOnesMissing = inOrder(0, kPackets - 40);
+    lastOnesMissing.insert(lastOnesMissing.end(), 40, {500, 1});
+    const struct Case {
+        const char* name;
+        TOrder order;
+    } cases[] = {
+        {"in order", inOrder(0, kPackets)},
+        {"two packets swapped", swapped},
+        {"a packet again after the last", repeatedAtTheEnd},
+        {"a packet again at once", repeatedInside},
+        {"packets beyond the data", beyondTheData},
+        {"the second packet out of order", brokenAtOnce},
+        {"a packet missing", oneMissing},
+        {"the last packets missing", lastOnesMissing},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t piece : {std::size_t{0}, std::size_t{7919}, std::size_t{1001}}) {
+            SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+            reports_.clear();
+            Bytes stream;
+            Bytes expected(std::size_t{kPackets} * kChunkSize + 20 * kChunkSize);
+            for (const auto& [index, copy] : c.order) {
+                TWireHeader h;
+                h.DataLength = kTotal;
+                h.PacketCount = static_cast<std::uint16_t>(c.order.size());
+                h.PacketIndex = index;
+                const Bytes chunk = content(index, copy);
+                const Bytes packet = MakePacket(h, chunk);
+                stream.insert(stream.end(), packet.begin(), packet.end());
+                std::copy(chunk.begin(), chunk.end(),
+                          expected.begin() + static_cast<long>(std::size_t{index} * kChunkSize));
+            }
+            expected.resize(kTotal);
+            TScriptedPeer peer([&](TPeerConnection& conn) {
+                conn.Write(MakeRegistration(77, 5));
+                conn.ReadRequestPackets();
+                if (piece == 0)
+                    conn.Write(stream);
+                else
+                    conn.WriteInPieces(stream, piece);
+                conn.ReadRequestPackets();
+                TWireHeader ok;
+                ok.Value = 9;
+                conn.Write(MakeReply(ok, Range(3)));
+            });
+            TConnection socket = Open(peer);
+            TRequestRecord r;
+            r.Code = 374;
+            ASSERT_TRUE(ExchangeRequest(socket, 77, r));
+            ASSERT_TRUE(r.Data);
+            ASSERT_TRUE(r.Data->Spilled());
+            EXPECT_EQ(std::filesystem::file_size(r.Data->SpillFileName()), kTotal);
+            const Bytes back = ReadBackWhole(r.Data.get(), kTotal, 40000);
+            for (std::size_t i = 0; i < back.size(); ++i)
+                ASSERT_EQ(back[i], expected[i])
+                    << "at byte " << i << " of packet " << i / kChunkSize;
+            // Read again from the end backwards: each window comes back from the file.
+            for (std::int32_t at = static_cast<std::int32_t>(kTotal) - 1000; at > 0; at -= 200000)
+                ASSERT_EQ(Bytes(r.Data->GetPointer(at + 1, 1000),
+                                r.Data->GetPointer(at + 1, 1000) + 1000),
+                          Bytes(expected.begin() + at, expected.begin() + at + 1000));
+            TRequestRecord next;
+            next.Code = 1;
+            ASSERT_TRUE(ExchangeRequest(socket, 77, next));
+            EXPECT_EQ(next.Value, 9);
+            EXPECT_TRUE(reports_.empty()) << reports_.front();
+            CloseConnection(socket);
+        }
+    }
+}
+
+// A peer that ends the connection in the middle of a spilled reply, part of a packet sent:
+// the exchange fails as at any other point, and no spill file is left.
+TEST_F(PacketTransportTest, PeerClosingInsideASpilledReplyFailsAndLeavesNoFile) {
+    Bytes stream = MakeReply({}, Range(std::size_t{1500} * kChunkSize));
+    stream.resize(std::size_t{1000} * kPacketSize + 300);
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        c.Write(stream);
+    });
+    TConnection socket = Open(peer);
+    TRequestRecord r;
+    r.Code = 374;
+    EXPECT_FALSE(ExchangeRequest(socket, 77, r));
+    EXPECT_FALSE(r.Data);
+    EXPECT_EQ(reports_, std::vector<std::string>{"Recv Error: 0"});
+    EXPECT_TRUE(std::filesystem::is_empty(folder_.Path() + "TEMP"));
+    CloseConnection(socket);
+}
+
 TEST_F(PacketTransportTest, ReplyWithoutRoomForItsBufferIsReadToTheEnd) {
     std::filesystem::remove(folder_.Path() + "TEMP");
     TScriptedPeer peer([&](TPeerConnection& c) {
@@ -666,6 +793,28 @@ TEST_F(CancelExchangeTest, ABlockedReceiveReturnsAFailure) {
     TRequestRecord again;
     again.Code = 368;
     EXPECT_FALSE(ExchangeRequest(socket, 77, again));
+    CloseConnection(socket);
+}
+
+// The same in the middle of a spilled reply that goes straight to its file.
+TEST_F(CancelExchangeTest, AReceiveBlockedInsideASpilledReplyReturnsAFailure) {
+    std::atomic<bool> sent{false};
+    Bytes stream = MakeReply({}, Range(std::size_t{1500} * kChunkSize));
+    stream.resize(std::size_t{900} * kPacketSize + 100);
+    TScriptedPeer peer([&](TPeerConnection& c) {
+        c.Write(MakeRegistration(77, 5));
+        c.ReadRequestPackets();
+        c.Write(stream);
+        sent = true;
+        StaySilent(c);
+    });
+    TConnection socket = Open(peer);
+    CancelWhileBlocked(sent, [&] {
+        TRequestRecord r;
+        r.Code = 374;
+        return ExchangeRequest(socket, 77, r);
+    });
+    EXPECT_TRUE(std::filesystem::is_empty(folder_.Path() + "TEMP"));
     CloseConnection(socket);
 }
 
