@@ -234,57 +234,32 @@ bool NameIs(pugi::xml_node node, std::string_view name) {
     return std::strlen(n) == name.size() && std::memcmp(n, name.data(), name.size()) == 0;
 }
 
-// Collects the elements at a plain path in document order; stops at the first when `first`.
-bool Collect(pugi::xml_node node, std::string_view path, bool first,
-             std::vector<pugi::xml_node>& out) {
+// Hands the elements at a plain path to `visit` in document order, until it answers false;
+// false then.
+template <typename TVisit>
+bool WalkPath(pugi::xml_node node, std::string_view path, const TVisit& visit) {
     const std::size_t slash = path.find('/');
     const std::string_view name = path.substr(0, slash);
-    const std::string_view rest =
-        slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
         if (child.type() != pugi::node_element || !NameIs(child, name))
             continue;
-        if (rest.empty()) {
-            out.push_back(child);
-            if (first)
-                return true;
-        } else if (Collect(child, rest, first, out) && first) {
-            return true;
-        }
+        const bool goOn = slash == std::string_view::npos
+                              ? visit(child)
+                              : WalkPath(child, path.substr(slash + 1), visit);
+        if (!goOn)
+            return false;
     }
-    return false;
-}
-
-// Hands the elements at a plain path to `visit` in document order.
-void Visit(pugi::xml_node node, std::string_view path,
-           const std::function<void(pugi::xml_node)>& visit) {
-    const std::size_t slash = path.find('/');
-    const std::string_view name = path.substr(0, slash);
-    const std::string_view rest =
-        slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element || !NameIs(child, name))
-            continue;
-        if (rest.empty())
-            visit(child);
-        else
-            Visit(child, rest, visit);
-    }
+    return true;
 }
 
 // The first element at a plain path in document order, without collecting the others.
 pugi::xml_node FindFirst(pugi::xml_node node, std::string_view path) {
-    const std::size_t slash = path.find('/');
-    const std::string_view name = path.substr(0, slash);
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element || !NameIs(child, name))
-            continue;
-        if (slash == std::string_view::npos)
-            return child;
-        if (pugi::xml_node found = FindFirst(child, path.substr(slash + 1)))
-            return found;
-    }
-    return {};
+    pugi::xml_node found;
+    WalkPath(node, path, [&found](pugi::xml_node n) {
+        found = n;
+        return false;
+    });
+    return found;
 }
 
 // The text of an element that holds one text node and nothing else, without copying it.
@@ -513,7 +488,10 @@ void TTarvRequester::ForEachNode(pugi::xml_node node, std::string_view path,
             visit(n);
         return;
     }
-    Visit(node, path, visit);
+    WalkPath(node, path, [&visit](pugi::xml_node n) {
+        visit(n);
+        return true;
+    });
 }
 
 std::vector<pugi::xml_node> TTarvRequester::SelectNodes(pugi::xml_node node,
@@ -522,7 +500,10 @@ std::vector<pugi::xml_node> TTarvRequester::SelectNodes(pugi::xml_node node,
     if (!node)
         return out;
     if (IsPlainPath(path)) {
-        Collect(node, path, false, out);
+        WalkPath(node, path, [&out](pugi::xml_node n) {
+            out.push_back(n);
+            return true;
+        });
         return out;
     }
     try {

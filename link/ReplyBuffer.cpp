@@ -27,6 +27,12 @@ namespace {
 
 enum class TProbe { Free, Taken, TooManyFiles, Unusable };
 
+// Bytes to write, one of several written one after the other.
+struct TWritePiece {
+    const std::uint8_t* Data;
+    std::size_t Length;
+};
+
 #if defined(_WIN32)
 TProbe ProbeName(const std::string& name) {
     int fd = -1;
@@ -63,11 +69,6 @@ bool WriteAt(int fd, std::int64_t offset, const std::uint8_t* data, std::int64_t
     }
     return true;
 }
-
-struct TWritePiece {
-    const std::uint8_t* Data;
-    std::size_t Length;
-};
 
 bool WritePiecesAt(int fd, std::int64_t offset, const TWritePiece* pieces, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -145,11 +146,6 @@ bool WriteAt(int fd, std::int64_t offset, const std::uint8_t* data, std::int64_t
     }
     return true;
 }
-
-struct TWritePiece {
-    const std::uint8_t* Data;
-    std::size_t Length;
-};
 
 // The pieces one after the other from `offset` on, with as few system calls as the system's
 // limit on pieces a call allows.
