@@ -207,6 +207,12 @@ TJsonWriter& TJsonWriter::Number(std::int64_t value) {
     return *this;
 }
 
+TJsonWriter& TJsonWriter::Real(double value) {
+    BeforeValue();
+    pending_ += nlohmann::json(value).dump();
+    return *this;
+}
+
 TJsonWriter& TJsonWriter::Bool(bool value) {
     BeforeValue();
     pending_ += value ? "true" : "false";

@@ -57,6 +57,9 @@ public:
     TJsonWriter& Key(std::string_view key);
     TJsonWriter& String(std::string_view utf8);
     TJsonWriter& Number(std::int64_t value);
+    // A floating-point number, in the form PrintJson gives it (the shortest text that reads back
+    // as the same value; null for what JSON cannot hold).
+    TJsonWriter& Real(double value);
     TJsonWriter& Bool(bool value);
     TJsonWriter& Null();
     // A value already in JSON's form (a number made by the caller).
