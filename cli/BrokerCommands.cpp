@@ -140,6 +140,15 @@ std::optional<std::vector<TServerCredential>> RequireCredentials(TCliContext& ct
     return list;
 }
 
+// The URL and the servers of a command that needs both; nothing (exit status set) when either
+// is missing.
+std::optional<std::vector<TServerCredential>> URLAndServers(TCliContext& ctx) {
+    std::string urlText;
+    if (!PrepareURL(ctx, urlText))
+        return std::nullopt;
+    return RequireCredentials(ctx);
+}
+
 // The server list, printed one server at a time straight from the reply. A broker that lists no
 // server gives an empty list (and the login dialog's notice on standard error).
 void RunServers(TCliContext& ctx) {
@@ -169,16 +178,14 @@ void RunServers(TCliContext& ctx) {
         });
         json.EndArray().EndObject().Finish();
     } else {
-        const std::vector<std::string> header = MaskedCells({"NAME", "CENTER NAME"});
-        TTableLayout table;
-        table.Measure(header);
+        TTableLayout table(MaskedCells({"NAME", "CENTER NAME"}));
         VisitServerElements(root, [&](const std::string& name, const std::string& center) {
             ++count;
             const TBrokerServer row = ServerRowOf(name, center);
             table.Measure(MaskedCells({row.ServerName, row.ECenterName}));
         });
         Out("Servers at " + Shown(Requester.ModuleURL) + "\n");
-        table.Print(header);
+        table.PrintHeader();
         VisitServerElements(root, [&](const std::string& name, const std::string& center) {
             const TBrokerServer row = ServerRowOf(name, center);
             table.Print(MaskedCells({row.ServerName, row.ECenterName}));
@@ -190,10 +197,7 @@ void RunServers(TCliContext& ctx) {
 }
 
 void RunCheck(TCliContext& ctx) {
-    std::string urlText;
-    if (!PrepareURL(ctx, urlText))
-        return;
-    const auto credentials = RequireCredentials(ctx);
+    const auto credentials = URLAndServers(ctx);
     if (!credentials)
         return;
     // Every password is checked (and so known as sent) before anything is printed, so that a
@@ -217,12 +221,10 @@ void RunCheck(TCliContext& ctx) {
         }
         json.EndArray().EndObject().Finish();
     } else {
-        const std::vector<std::string> header = MaskedCells({"SERVER", "PASSWORD"});
-        TTableLayout table;
-        table.Measure(header);
+        TTableLayout table(MaskedCells({"SERVER", "PASSWORD"}));
         for (const TServerCredential& c : *credentials)
             table.Measure(MaskedCells({CutText(c.ServerName, 60), "invalid"}));
-        table.Print(header);
+        table.PrintHeader();
         for (std::size_t i = 0; i < credentials->size(); ++i) {
             allValid = allValid && valid[i];
             table.Print(MaskedCells(
@@ -288,10 +290,7 @@ std::vector<std::string> ResourceCells(const TDBResourceRow& r) {
 
 // The session list, printed one session (and one resource) at a time straight from the reply.
 void RunSessions(TCliContext& ctx) {
-    std::string urlText;
-    if (!PrepareURL(ctx, urlText))
-        return;
-    const auto credentials = RequireCredentials(ctx);
+    const auto credentials = URLAndServers(ctx);
     if (!credentials)
         return;
     TSessionList servers;
@@ -310,17 +309,15 @@ void RunSessions(TCliContext& ctx) {
         json.EndArray().EndObject().Finish();
         return;
     }
-    const std::vector<std::string> header = MaskedCells(
-        {"SESSION", "USER NAME", "KIND", "CENTER NAME", "LAST REQUEST TIME", "RESOURCES"});
-    TTableLayout table;
-    table.Measure(header);
+    TTableLayout table(MaskedCells(
+        {"SESSION", "USER NAME", "KIND", "CENTER NAME", "LAST REQUEST TIME", "RESOURCES"}));
     std::size_t count = 0;
     ForEachSessionElement(root, [&table, &count](pugi::xml_node session) {
         ++count;
         table.Measure(SessionCells(ReadSessionRow(session, false), ResourceCount(session)));
     });
     Out("Number of Sessions: " + std::to_string(count) + "\n");
-    table.Print(header);
+    table.PrintHeader();
     ForEachSessionElement(root, [&table](pugi::xml_node session) {
         table.Print(SessionCells(ReadSessionRow(session, false), ResourceCount(session)));
     });
@@ -330,14 +327,12 @@ void RunSessions(TCliContext& ctx) {
         const THTTPSessionRow row = ReadSessionRow(session, false);
         Out("\nSession " + std::to_string(row.SessionId) + " (" + Shown(ServerUserName(row)) +
             "): Database Active Resource List\n");
-        const std::vector<std::string> header =
-            MaskedCells({"DB ID", "Database Name", "Append File ID", "Edit File ID"});
-        TTableLayout resources;
-        resources.Measure(header);
+        TTableLayout resources(
+            MaskedCells({"DB ID", "Database Name", "Append File ID", "Edit File ID"}));
         ForEachResourceRow(session, [&resources](const TDBResourceRow& r) {
             resources.Measure(ResourceCells(r));
         });
-        resources.Print(header);
+        resources.PrintHeader();
         ForEachResourceRow(
             session, [&resources](const TDBResourceRow& r) { resources.Print(ResourceCells(r)); });
     });
