@@ -11,7 +11,6 @@
 #include "Win1256.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <map>
 #include <memory>
@@ -36,117 +35,14 @@ std::string Shown(std::string_view text) {
     return EscapeControls(Masked(text));
 }
 
-// A JSON string value of a text, masked.
-std::string JsonText(std::string_view text) {
-    std::string out;
-    AppendJsonString(out, Masked(text));
-    return out;
+// A table row as printed: every cell masked (TTableLayout escapes them).
+std::vector<std::string> MaskedCells(const std::vector<std::string>& cells) {
+    std::vector<std::string> masked;
+    masked.reserve(cells.size());
+    for (const std::string& cell : cells)
+        masked.push_back(Masked(cell));
+    return masked;
 }
-
-std::string JsonNumber(double value) {
-    return nlohmann::json(value).dump();
-}
-
-// One JSON object written as text, in the layout PrintJson gives (two blanks per level), at
-// `indent` blanks, with the members in the order they are added.
-class TJsonObject {
-public:
-    explicit TJsonObject(std::size_t indent) : indent_(indent) {}
-    TJsonObject& Member(std::string_view key, const std::string& json) {
-        text_ += first_ ? "{\n" : ",\n";
-        first_ = false;
-        text_.append(indent_ + 2, ' ');
-        text_ += '"';
-        text_ += key;
-        text_ += "\": ";
-        text_ += json;
-        return *this;
-    }
-    TJsonObject& Text(std::string_view key, std::string_view text) {
-        return Member(key, JsonText(text));
-    }
-    TJsonObject& Int(std::string_view key, std::int64_t value) {
-        return Member(key, std::to_string(value));
-    }
-    // Ends the object and hands its text over.
-    std::string Close() {
-        if (first_)
-            return "{}";
-        text_ += '\n';
-        text_.append(indent_, ' ');
-        text_ += '}';
-        return std::move(text_);
-    }
-
-private:
-    std::size_t indent_;
-    std::string text_;
-    bool first_ = true;
-};
-
-// A JSON list written one element at a time, at `indent` blanks.
-class TJsonList {
-public:
-    explicit TJsonList(std::size_t indent) : indent_(indent) {}
-    // The text that comes before the element.
-    std::string Next() {
-        std::string text = first_ ? "[\n" : ",\n";
-        first_ = false;
-        text.append(indent_ + 2, ' ');
-        return text;
-    }
-    std::string Close() const {
-        if (first_)
-            return "[]";
-        return "\n" + std::string(indent_, ' ') + "]";
-    }
-
-private:
-    std::size_t indent_;
-    bool first_ = true;
-};
-
-// An aligned table written one row at a time, in PrintTable's layout: a first pass over the
-// rows measures the columns, a second writes them. Cells are masked and escaped.
-class TStreamedTable {
-public:
-    explicit TStreamedTable(std::vector<std::string> header) : header_(std::move(header)) {
-        Measure(header_);
-    }
-    void Measure(const std::vector<std::string>& cells) {
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (widths_.size() <= i)
-                widths_.push_back(0);
-            // The last column is not padded, so its width is never needed.
-            if (i + 1 < cells.size())
-                widths_[i] = std::max(widths_[i], Utf8Length(Cell(cells[i])));
-        }
-    }
-    void WriteHeader() const { Write(header_); }
-    void Write(const std::vector<std::string>& cells) const {
-        std::string line;
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            const std::string cell = Cell(cells[i]);
-            line += cell;
-            if (i + 1 < cells.size()) {
-                const std::size_t length = Utf8Length(cell);
-                if (length < widths_[i])
-                    line.append(widths_[i] - length, ' ');
-                line += "  ";
-            }
-        }
-        while (!line.empty() && line.back() == ' ')
-            line.pop_back();
-        line.push_back('\n');
-        Out(line);
-    }
-
-private:
-    static std::string Cell(const std::string& text) { return EscapeControls(Masked(text)); }
-
-    std::vector<std::string> header_;
-    std::vector<std::size_t> widths_;
-};
 
 // The server rows of the login dialog as the command line fills them: a row is ticked when
 // the command line gives a password for its server.
@@ -244,6 +140,15 @@ std::optional<std::vector<TServerCredential>> RequireCredentials(TCliContext& ct
     return list;
 }
 
+// The URL and the servers of a command that needs both; nothing (exit status set) when either
+// is missing.
+std::optional<std::vector<TServerCredential>> URLAndServers(TCliContext& ctx) {
+    std::string urlText;
+    if (!PrepareURL(ctx, urlText))
+        return std::nullopt;
+    return RequireCredentials(ctx);
+}
+
 // The server list, printed one server at a time straight from the reply. A broker that lists no
 // server gives an empty list (and the login dialog's notice on standard error).
 void RunServers(TCliContext& ctx) {
@@ -258,33 +163,32 @@ void RunServers(TCliContext& ctx) {
     const pugi::xml_node root = Requester.Root();
     std::size_t count = 0;
     if (ctx.Json) {
-        std::string text =
-            "{\n  \"module_url\": " + JsonText(Requester.ModuleURL) + ",\n  \"servers\": ";
-        TJsonList list(2);
+        TJsonWriter json;
+        json.BeginObject().Key("module_url").String(Masked(Requester.ModuleURL));
+        json.Key("servers").BeginArray();
         VisitServerElements(root, [&](const std::string& name, const std::string& center) {
             ++count;
             const TBrokerServer row = ServerRowOf(name, center);
-            text += list.Next();
-            text += TJsonObject(4)
-                        .Text("name", row.ServerName)
-                        .Text("center_name", row.ECenterName)
-                        .Close();
-            Out(text);
-            text.clear();
+            json.BeginObject()
+                .Key("name")
+                .String(Masked(row.ServerName))
+                .Key("center_name")
+                .String(Masked(row.ECenterName))
+                .EndObject();
         });
-        Out(text + list.Close() + "\n}\n");
+        json.EndArray().EndObject().Finish();
     } else {
-        TStreamedTable table({"NAME", "CENTER NAME"});
+        TTableLayout table(MaskedCells({"NAME", "CENTER NAME"}));
         VisitServerElements(root, [&](const std::string& name, const std::string& center) {
             ++count;
             const TBrokerServer row = ServerRowOf(name, center);
-            table.Measure({row.ServerName, row.ECenterName});
+            table.Measure(MaskedCells({row.ServerName, row.ECenterName}));
         });
         Out("Servers at " + Shown(Requester.ModuleURL) + "\n");
-        table.WriteHeader();
+        table.PrintHeader();
         VisitServerElements(root, [&](const std::string& name, const std::string& center) {
             const TBrokerServer row = ServerRowOf(name, center);
-            table.Write({row.ServerName, row.ECenterName});
+            table.Print(MaskedCells({row.ServerName, row.ECenterName}));
         });
     }
     if (count == 0)
@@ -293,10 +197,7 @@ void RunServers(TCliContext& ctx) {
 }
 
 void RunCheck(TCliContext& ctx) {
-    std::string urlText;
-    if (!PrepareURL(ctx, urlText))
-        return;
-    const auto credentials = RequireCredentials(ctx);
+    const auto credentials = URLAndServers(ctx);
     if (!credentials)
         return;
     // Every password is checked (and so known as sent) before anything is printed, so that a
@@ -307,80 +208,89 @@ void RunCheck(TCliContext& ctx) {
         valid.push_back(CheckServerPassword(c.ServerName, c.Password));
     bool allValid = true;
     if (ctx.Json) {
-        std::string text = "{\n  \"results\": ";
-        TJsonList list(2);
+        TJsonWriter json;
+        json.BeginObject().Key("results").BeginArray();
         for (std::size_t i = 0; i < credentials->size(); ++i) {
             allValid = allValid && valid[i];
-            text += list.Next();
-            text += TJsonObject(4)
-                        .Text("server", CutText((*credentials)[i].ServerName, 60))
-                        .Member("valid", valid[i] ? "true" : "false")
-                        .Close();
-            Out(text);
-            text.clear();
+            json.BeginObject()
+                .Key("server")
+                .String(Masked(CutText((*credentials)[i].ServerName, 60)))
+                .Key("valid")
+                .Bool(valid[i])
+                .EndObject();
         }
-        Out(text + list.Close() + "\n}\n");
+        json.EndArray().EndObject().Finish();
     } else {
-        TStreamedTable table({"SERVER", "PASSWORD"});
+        TTableLayout table(MaskedCells({"SERVER", "PASSWORD"}));
         for (const TServerCredential& c : *credentials)
-            table.Measure({CutText(c.ServerName, 60), "invalid"});
-        table.WriteHeader();
+            table.Measure(MaskedCells({CutText(c.ServerName, 60), "invalid"}));
+        table.PrintHeader();
         for (std::size_t i = 0; i < credentials->size(); ++i) {
             allValid = allValid && valid[i];
-            table.Write(
-                {CutText((*credentials)[i].ServerName, 60), valid[i] ? "valid" : "invalid"});
+            table.Print(MaskedCells(
+                {CutText((*credentials)[i].ServerName, 60), valid[i] ? "valid" : "invalid"}));
         }
     }
     ctx.ExitCode = allValid ? kExitSuccess : kExitFailure;
 }
 
-std::string SessionJson(pugi::xml_node session) {
+void WriteSession(TJsonWriter& json, pugi::xml_node session) {
     const THTTPSessionRow row = ReadSessionRow(session, false);
-    TJsonObject object(4);
-    object.Int("session_id", row.SessionId)
-        .Int("server_idx", row.ServerIdx)
-        .Text("server_name", row.ServerName)
-        .Text("center_name", row.ECenterName)
-        .Int("user_id", row.UserId)
-        .Text("user_name", row.UserName)
-        .Int("kind", row.KindNumber)
-        .Text("kind_text", row.Kind)
-        .Member("last_access", JsonNumber(row.LastAccessTime))
-        .Text("last_access_text", LastAccessTimeText(row.LastAccessTime));
-    std::string resources;
-    TJsonList list(6);
-    ForEachResourceRow(session, [&resources, &list](const TDBResourceRow& r) {
-        resources += list.Next();
-        resources += TJsonObject(8)
-                         .Int("db_id", r.DBId)
-                         .Text("db_name", r.DBName)
-                         .Int("app_file_id", r.AppFileId)
-                         .Int("app_file_handle", r.AppFileHandle)
-                         .Int("edit_file_id", r.EditFileId)
-                         .Int("edit_file_handle", r.EditFileHandle)
-                         .Close();
+    json.BeginObject()
+        .Key("session_id")
+        .Number(row.SessionId)
+        .Key("server_idx")
+        .Number(row.ServerIdx)
+        .Key("server_name")
+        .String(Masked(row.ServerName))
+        .Key("center_name")
+        .String(Masked(row.ECenterName))
+        .Key("user_id")
+        .Number(row.UserId)
+        .Key("user_name")
+        .String(Masked(row.UserName))
+        .Key("kind")
+        .Number(row.KindNumber)
+        .Key("kind_text")
+        .String(Masked(row.Kind))
+        .Key("last_access")
+        .Real(row.LastAccessTime)
+        .Key("last_access_text")
+        .String(Masked(LastAccessTimeText(row.LastAccessTime)));
+    json.Key("resources").BeginArray();
+    ForEachResourceRow(session, [&json](const TDBResourceRow& r) {
+        json.BeginObject()
+            .Key("db_id")
+            .Number(r.DBId)
+            .Key("db_name")
+            .String(Masked(r.DBName))
+            .Key("app_file_id")
+            .Number(r.AppFileId)
+            .Key("app_file_handle")
+            .Number(r.AppFileHandle)
+            .Key("edit_file_id")
+            .Number(r.EditFileId)
+            .Key("edit_file_handle")
+            .Number(r.EditFileHandle)
+            .EndObject();
     });
-    resources += list.Close();
-    return object.Member("resources", resources).Close();
+    json.EndArray().EndObject();
 }
 
 std::vector<std::string> SessionCells(const THTTPSessionRow& row, std::size_t resources) {
-    return {
-        std::to_string(row.SessionId),          ServerUserName(row),      row.Kind, row.ECenterName,
-        LastAccessTimeText(row.LastAccessTime), std::to_string(resources)};
+    return MaskedCells({std::to_string(row.SessionId), ServerUserName(row), row.Kind,
+                        row.ECenterName, LastAccessTimeText(row.LastAccessTime),
+                        std::to_string(resources)});
 }
 
 std::vector<std::string> ResourceCells(const TDBResourceRow& r) {
-    return {std::to_string(r.DBId), r.DBName, std::to_string(r.AppFileId),
-            std::to_string(r.EditFileId)};
+    return MaskedCells({std::to_string(r.DBId), r.DBName, std::to_string(r.AppFileId),
+                        std::to_string(r.EditFileId)});
 }
 
 // The session list, printed one session (and one resource) at a time straight from the reply.
 void RunSessions(TCliContext& ctx) {
-    std::string urlText;
-    if (!PrepareURL(ctx, urlText))
-        return;
-    const auto credentials = RequireCredentials(ctx);
+    const auto credentials = URLAndServers(ctx);
     if (!credentials)
         return;
     TSessionList servers;
@@ -392,28 +302,24 @@ void RunSessions(TCliContext& ctx) {
     }
     const pugi::xml_node root = Requester.Root();
     if (ctx.Json) {
-        std::string text = "{\n  \"sessions\": ";
-        TJsonList list(2);
-        ForEachSessionElement(root, [&text, &list](pugi::xml_node session) {
-            text += list.Next();
-            text += SessionJson(session);
-            Out(text);
-            text.clear();
-        });
-        Out(text + list.Close() + "\n}\n");
+        TJsonWriter json;
+        json.BeginObject().Key("sessions").BeginArray();
+        ForEachSessionElement(root,
+                              [&json](pugi::xml_node session) { WriteSession(json, session); });
+        json.EndArray().EndObject().Finish();
         return;
     }
-    TStreamedTable table(
-        {"SESSION", "USER NAME", "KIND", "CENTER NAME", "LAST REQUEST TIME", "RESOURCES"});
+    TTableLayout table(MaskedCells(
+        {"SESSION", "USER NAME", "KIND", "CENTER NAME", "LAST REQUEST TIME", "RESOURCES"}));
     std::size_t count = 0;
     ForEachSessionElement(root, [&table, &count](pugi::xml_node session) {
         ++count;
         table.Measure(SessionCells(ReadSessionRow(session, false), ResourceCount(session)));
     });
     Out("Number of Sessions: " + std::to_string(count) + "\n");
-    table.WriteHeader();
+    table.PrintHeader();
     ForEachSessionElement(root, [&table](pugi::xml_node session) {
-        table.Write(SessionCells(ReadSessionRow(session, false), ResourceCount(session)));
+        table.Print(SessionCells(ReadSessionRow(session, false), ResourceCount(session)));
     });
     ForEachSessionElement(root, [](pugi::xml_node session) {
         if (ResourceCount(session) == 0)
@@ -421,13 +327,14 @@ void RunSessions(TCliContext& ctx) {
         const THTTPSessionRow row = ReadSessionRow(session, false);
         Out("\nSession " + std::to_string(row.SessionId) + " (" + Shown(ServerUserName(row)) +
             "): Database Active Resource List\n");
-        TStreamedTable resources({"DB ID", "Database Name", "Append File ID", "Edit File ID"});
+        TTableLayout resources(
+            MaskedCells({"DB ID", "Database Name", "Append File ID", "Edit File ID"}));
         ForEachResourceRow(session, [&resources](const TDBResourceRow& r) {
             resources.Measure(ResourceCells(r));
         });
-        resources.WriteHeader();
+        resources.PrintHeader();
         ForEachResourceRow(
-            session, [&resources](const TDBResourceRow& r) { resources.Write(ResourceCells(r)); });
+            session, [&resources](const TDBResourceRow& r) { resources.Print(ResourceCells(r)); });
     });
 }
 

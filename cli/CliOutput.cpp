@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -207,6 +208,12 @@ TJsonWriter& TJsonWriter::Number(std::int64_t value) {
     return *this;
 }
 
+TJsonWriter& TJsonWriter::Real(double value) {
+    BeforeValue();
+    pending_ += nlohmann::json(value).dump();
+    return *this;
+}
+
 TJsonWriter& TJsonWriter::Bool(bool value) {
     BeforeValue();
     pending_ += value ? "true" : "false";
@@ -229,6 +236,10 @@ void TJsonWriter::Finish() {
     pending_.push_back('\n');
     Out(pending_);
     pending_.clear();
+}
+
+TTableLayout::TTableLayout(std::vector<std::string> header) : header_(std::move(header)) {
+    Measure(header_);
 }
 
 void TTableLayout::Measure(const std::vector<std::string>& cells) {

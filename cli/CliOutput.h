@@ -57,6 +57,9 @@ public:
     TJsonWriter& Key(std::string_view key);
     TJsonWriter& String(std::string_view utf8);
     TJsonWriter& Number(std::int64_t value);
+    // A floating-point number, in the form PrintJson gives it (the shortest text that reads back
+    // as the same value; null for what JSON cannot hold).
+    TJsonWriter& Real(double value);
     TJsonWriter& Bool(bool value);
     TJsonWriter& Null();
     // A value already in JSON's form (a number made by the caller).
@@ -88,9 +91,15 @@ void AppendJsonString(std::string& out, std::string_view utf8);
 // every row is measured first, then every row is printed in the same way PrintTable does.
 class TTableLayout {
 public:
+    TTableLayout() = default;
+    // A table headed by `header`: measured as a row now, printed by PrintHeader().
+    explicit TTableLayout(std::vector<std::string> header);
+
     void Measure(const std::vector<std::string>& cells);
+    void PrintHeader() const { Print(header_); }
     void Print(const std::vector<std::string>& cells) const;
 
 private:
+    std::vector<std::string> header_;
     std::vector<std::size_t> widths_;
 };

@@ -79,16 +79,13 @@ bool Locals(TCliContext& ctx) {
         return true;
     }
     // Three walks: the column widths, the rows, then each connection's results.
-    TTableLayout layout;
-    const std::vector<std::string> header = {
-        "USER NAME", "SECURITY NUM", "STATUS",       "REQUESTS",
-        "ASYNC",     "RESULTS",      "CONNECT TIME", "LAST REQUEST TIME"};
-    layout.Measure(header);
+    TTableLayout layout({"USER NAME", "SECURITY NUM", "STATUS", "REQUESTS", "ASYNC", "RESULTS",
+                         "CONNECT TIME", "LAST REQUEST TIME"});
     if (!Walk<TLocConnInfo>(ForEachLocalConn, reply, [&](TLocConnInfo& c) {
             layout.Measure(LocalConnectionRow(c, n++, false));
         }))
         return false;
-    layout.Print(header);
+    layout.PrintHeader();
     n = 0;
     if (!Walk<TLocConnInfo>(ForEachLocalConn, reply, [&](TLocConnInfo& c) {
             if (!OutputFailed())

@@ -46,13 +46,11 @@ bool Webs(TCliContext& ctx) {
         return std::vector<std::string>{Text(w.UserName), std::to_string(w.UserId),
                                         TimeText(WebLastAccess(w, n++, warn))};
     };
-    TTableLayout layout;
-    const std::vector<std::string> header = {"USER NAME", "USER ID", "LAST ACCESS TIME"};
-    layout.Measure(header);
+    TTableLayout layout({"USER NAME", "USER ID", "LAST ACCESS TIME"});
     if (!Walk<TWebConnInfo>(ForEachWebConn, reply,
                             [&](TWebConnInfo& w) { layout.Measure(row(w, false)); }))
         return false;
-    layout.Print(header);
+    layout.PrintHeader();
     n = 0;
     return Walk<TWebConnInfo>(ForEachWebConn, reply, [&](TWebConnInfo& w) {
         if (!OutputFailed())

@@ -541,6 +541,206 @@ TEST_F(AdminBrokerTest, ListsAreWrittenOneRecordAtATimeInTheirUsualLayout) {
                          "ARCHIVE  invalid\n");
 }
 
+// Texts from the broker with control characters, quotes and blanks, server names and other
+// texts that spell a password sent, and doubles of every size: printed byte for byte in the usual
+// layout, escaped, and masked wherever a password shows (in table cells, headers and numbers too).
+TEST(AdminBrokerHostileTexts, ArePrintedEscapedAndMaskedInTheUsualLayout) {
+    TTempDir dir;
+    TBrokerProcess broker(dir.Path(), R"({
+      "id": 4242,
+      "servers": [
+        {"name": "ESC\u001b[31mRED", "center": "Tab\there \"quoted\" back\\slash",
+         "password": "KIND"},
+        {"name": "hunter2", "center": "vault of hunter2 and 12", "password": "hunter2"},
+        {"name": "DEL\u007fC1\u009bX", "center": "", "password": "12"},
+        {"name": "valid", "center": "NAME", "password": "valid"}
+      ],
+      "sessions": [
+        {"id": 12, "server": "hunter2", "user_id": 12, "user": "hunter2", "kind": 1,
+         "latime": 0.1,
+         "resources": [{"db_id": 12, "db_name": "hunter2\u001b[0m", "app_id": 12,
+                        "app_handle": 1, "edit_id": -5, "edit_handle": 2147483647}]},
+        {"id": 13, "server": "ESC\u001b[31mRED", "user_id": 0, "user": "line\nbreak\r",
+         "kind": 0, "latime": 1e20},
+        {"id": 14, "server": "DEL\u007fC1\u009bX", "user_id": 1, "user": "  trailing  ",
+         "kind": 2, "latime": -1.5, "resources": [{"db_id": 1, "db_name": ""}]}
+      ]
+    })");
+    ASSERT_GT(broker.Port(), 0);
+    WriteFile(dir.Path() / "all.tsv", "ESC\x1b[31mRED\tKIND\nhunter2\thunter2\n"
+                                      "DEL\x7f"
+                                      "C1\xc2\x9bX\t12\nvalid\tvalid\n");
+    const std::string all = (dir.Path() / "all.tsv").string();
+    const std::vector<std::string> check = {"broker",        "check", "--url",    broker.URL(),
+                                            "--credentials", all,     "--server", "hunter2"};
+    const std::vector<std::string> sessions = {"broker",     "sessions",      "--url",
+                                               broker.URL(), "--credentials", all};
+    const std::vector<std::string> servers = {"broker", "servers", "--url", broker.URL()};
+    auto json = [](std::vector<std::string> args) {
+        args.insert(args.begin(), "--json");
+        return args;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int exit;
+        std::string out; // with PORT for the broker's port
+    } cases[] = {
+        {"servers, table", servers, 0,
+         "Servers at HTTP://127.0.0.1:PORT/SCRIPTS/ZephWebMain.DLL\n"
+         "NAME              CENTER NAME\n"
+         "ESC\\x1b[31mRED    Tab\there \"quoted\" back\\slash\n"
+         "hunter2           vault of hunter2 and 12\n"
+         "DEL\\x7fC1\\u009bX\n"
+         "valid             NAME\n"},
+        {"check, table", check, 1,
+         "SERVER            PASSWORD\n"
+         "ESC\\x1b[31mRED    ********\n"
+         "********          ********\n"
+         "DEL\\x7fC1\\u009bX  ********\n"
+         "********          ********\n"
+         "********          in********\n"},
+        {"sessions, table", sessions, 0,
+         "Number of Sessions: 3\n"
+         "SESSION   USER NAME                         ********  CENTER NAME                     "
+         "LAST REQUEST TIME                RESOURCES\n"
+         "********  ********/********                 Edit      vault of ******** and ********  "
+         "1899/********/30 02:24:00        1\n"
+         "13        ESC\\x1b[31mRED/line\\x0abreak\\x0a  Search    Tab\there \"quoted\" back\\slash"
+         "                                     0\n"
+         "14        DEL\\x7fC1\\u009bX/  trailing       Unknown                                   "
+         "1899/********/29 ********:00:00  1\n"
+         "\n"
+         "Session 12 (********/********): Database Active Resource List\n"
+         "DB ID     Database Name    Append File ID  Edit File ID\n"
+         "********  ********\\x1b[0m  ********        -5\n"
+         "\n"
+         "Session 14 (DEL\\x7fC1\\u009bX/  trailing  ): Database Active Resource List\n"
+         "DB ID  Database Name  Append File ID  Edit File ID\n"
+         "1                     0               0\n"},
+        {"servers, JSON", json(servers), 0, R"({
+  "module_url": "HTTP://127.0.0.1:PORT/SCRIPTS/ZephWebMain.DLL",
+  "servers": [
+    {
+      "name": "ESC\u001b[31mRED",
+      "center_name": "Tab\there \"quoted\" back\\slash"
+    },
+    {
+      "name": "hunter2",
+      "center_name": "vault of hunter2 and 12"
+    },
+    {
+      "name": "DEL\u007fC1\u009bX",
+      "center_name": ""
+    },
+    {
+      "name": "valid",
+      "center_name": "NAME"
+    }
+  ]
+}
+)"},
+        {"check, JSON", json(check), 1, R"({
+  "results": [
+    {
+      "server": "ESC\u001b[31mRED",
+      "valid": true
+    },
+    {
+      "server": "********",
+      "valid": true
+    },
+    {
+      "server": "DEL\u007fC1\u009bX",
+      "valid": true
+    },
+    {
+      "server": "********",
+      "valid": true
+    },
+    {
+      "server": "********",
+      "valid": false
+    }
+  ]
+}
+)"},
+        {"sessions, JSON", json(sessions), 0, R"({
+  "sessions": [
+    {
+      "session_id": 12,
+      "server_idx": 2,
+      "server_name": "********",
+      "center_name": "vault of ******** and ********",
+      "user_id": 12,
+      "user_name": "********",
+      "kind": 1,
+      "kind_text": "Edit",
+      "last_access": 0.1,
+      "last_access_text": "1899/********/30 02:24:00",
+      "resources": [
+        {
+          "db_id": 12,
+          "db_name": "********\u001b[0m",
+          "app_file_id": 12,
+          "app_file_handle": 1,
+          "edit_file_id": -5,
+          "edit_file_handle": 2147483647
+        }
+      ]
+    },
+    {
+      "session_id": 13,
+      "server_idx": 1,
+      "server_name": "ESC\u001b[31mRED",
+      "center_name": "Tab\there \"quoted\" back\\slash",
+      "user_id": 0,
+      "user_name": "line\nbreak\n",
+      "kind": 0,
+      "kind_text": "Search",
+      "last_access": 1e+20,
+      "last_access_text": "",
+      "resources": []
+    },
+    {
+      "session_id": 14,
+      "server_idx": 3,
+      "server_name": "DEL\u007fC1\u009bX",
+      "center_name": "",
+      "user_id": 1,
+      "user_name": "  trailing  ",
+      "kind": 2,
+      "kind_text": "Unknown",
+      "last_access": -1.5,
+      "last_access_text": "1899/********/29 ********:00:00",
+      "resources": [
+        {
+          "db_id": 1,
+          "db_name": "",
+          "app_file_id": 0,
+          "app_file_handle": 0,
+          "edit_file_id": 0,
+          "edit_file_handle": 0
+        }
+      ]
+    }
+  ]
+}
+)"},
+    };
+    const std::string port = std::to_string(broker.Port());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // --server takes the password of the environment: a wrong one, masked too.
+        const TRun run = RunAdmin(dir.Path(), c.args, {"ZEPHRAN_PASSWORD=wrong"});
+        EXPECT_EQ(run.exit, c.exit) << run.err;
+        std::string out = run.out;
+        for (std::size_t at = out.find(port); at != std::string::npos; at = out.find(port, at))
+            out.replace(at, port.size(), "PORT");
+        EXPECT_EQ(out, c.out);
+    }
+}
+
 TEST_F(AdminBrokerTest, OutputThatCannotBeWrittenFails) {
     const std::vector<std::vector<std::string>> commands = {
         {"broker", "servers", "--url", broker.URL()},

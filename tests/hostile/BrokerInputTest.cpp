@@ -446,6 +446,90 @@ TEST_F(BrokerInputTest, AdminPrintsNoEchoedPasswordAndNoRawControls) {
     }
 }
 
+// Bytes that are not UTF-8, and last access times at the ends of a double's range: a table
+// shows the bytes escaped, JSON as U+FFFD, and the times as numbers that read back the same.
+TEST_F(BrokerInputTest, AdminPrintsBytesThatAreNotUtf8AndExtremeTimesExactly) {
+    const std::string servers =
+        Envelope("<srv><name>BAD\xff\xfeNAME</name><ecenter>Ctr \xc3( \x9b"
+                 "2J</ecenter></srv><srv><name>OK</name><ecenter>\xd9\x85\xd8\xb1</ecenter></srv>");
+    std::string sessions;
+    for (const char* time : {"-0", "5e-324", "1.7976931348623157e308", "1e-7", "123456789012.5"})
+        sessions += std::string("<session><ssnid>1</ssnid><sname>S\xe9</sname><latime>") + time +
+                    "</latime></session>";
+    sessions = Envelope(sessions);
+    const std::string url = broker_.URL();
+    const std::string fffd = "\xef\xbf\xbd";
+    auto session = [&fffd](const char* time, const char* text, bool last) {
+        return std::string("    {\n"
+                           "      \"session_id\": 1,\n"
+                           "      \"server_idx\": 0,\n"
+                           "      \"server_name\": \"S") +
+               fffd +
+               "\",\n"
+               "      \"center_name\": \"\",\n"
+               "      \"user_id\": 0,\n"
+               "      \"user_name\": \"\",\n"
+               "      \"kind\": 0,\n"
+               "      \"kind_text\": \"Search\",\n"
+               "      \"last_access\": " +
+               time + ",\n      \"last_access_text\": \"" + text +
+               "\",\n"
+               "      \"resources\": []\n"
+               "    }" +
+               (last ? "\n" : ",\n");
+    };
+    const struct {
+        const char* name;
+        const std::string* answer;
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {"servers, table",
+         &servers,
+         {"broker", "servers", "--url", url},
+         "Servers at " + Requester.ModuleURL +
+             "\n"
+             "NAME             CENTER NAME\n"
+             "BAD\\xff\\xfeNAME  Ctr \\xc3( \\x9b2J\n"
+             "OK               \xd9\x85\xd8\xb1\n"},
+        {"servers, JSON",
+         &servers,
+         {"--json", "broker", "servers", "--url", url},
+         "{\n  \"module_url\": \"" + Requester.ModuleURL +
+             "\",\n"
+             "  \"servers\": [\n"
+             "    {\n"
+             "      \"name\": \"BAD" +
+             fffd + fffd +
+             "NAME\",\n"
+             "      \"center_name\": \"Ctr " +
+             fffd + "( " + fffd +
+             "2J\"\n"
+             "    },\n"
+             "    {\n"
+             "      \"name\": \"OK\",\n"
+             "      \"center_name\": \"\xd9\x85\xd8\xb1\"\n"
+             "    }\n"
+             "  ]\n"
+             "}\n"},
+        {"sessions, JSON",
+         &sessions,
+         {"--json", "broker", "sessions", "--url", url, "--server", "MAIN"},
+         "{\n  \"sessions\": [\n" + session("-0.0", "1899/12/30", false) +
+             session("5e-324", "1899/12/30", false) +
+             session("1.7976931348623157e+308", "", false) +
+             session("1e-07", "1899/12/30 00:00:00", false) + session("123456789012.5", "", true) +
+             "  ]\n}\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        broker_.Answer(*c.answer);
+        const TAdminRun run = RunAdmin(c.args, "pw");
+        EXPECT_EQ(run.Exit, 0) << run.Err;
+        EXPECT_EQ(run.Out, c.out);
+    }
+}
+
 // The lists are printed one record at a time: the peak memory of zephran-admin stays within a
 // few times the broker's answer (the answer, the parser's copy and its nodes), where rows and
 // JSON trees of the whole list took hundreds of times the answer.
