@@ -81,7 +81,7 @@ TDBListForm::TDBListForm(QWidget* parent) : TGridView(parent, "DBListForm", "Dat
     resize(820, 520);
 
     const TViewGrid<TDBRow> databases =
-        MakeViewGrid<TDBRow>(this, "DBGrid", kDBColumns, "databases", WriteDatabaseJson);
+        MakeViewGrid(this, "DBGrid", kDBColumns, "databases", WriteDatabaseJson);
     Databases = databases.Model;
     DBProxy = databases.Proxy;
     DBGrid = databases.Grid;
@@ -107,7 +107,7 @@ TDBListForm::TDBListForm(QWidget* parent) : TGridView(parent, "DBListForm", "Dat
     detailsLayout->addLayout(form, 1);
 
     const TViewGrid<TDBResultRow> results =
-        MakeViewGrid<TDBResultRow>(this, "ResultGrid", kResultColumns, "results", WriteResultJson);
+        MakeViewGrid(this, "ResultGrid", kResultColumns, "results", WriteResultJson);
     Results = results.Model;
     ResultProxy = results.Proxy;
     ResultGrid = results.Grid;

@@ -32,12 +32,11 @@ template <typename Row> struct TViewGrid {
 };
 
 // A grid named `name` over a new model of `columns` (owned by `owner`), sorted and filtered
-// through a TGridProxy, with the grid tools: its export writes each row with `writeJson` into
-// the list `listKey`.
-template <typename Row, std::size_t N>
+// through a TGridProxy, with the grid tools: its export writes each row with
+// `writeJson(TJsonText& out, const Row& row)` into the list `listKey`.
+template <typename Row, std::size_t N, typename TWriteJson>
 TViewGrid<Row> MakeViewGrid(QObject* owner, const char* name, const TGridColumn<Row> (&columns)[N],
-                            const char* listKey,
-                            std::function<void(TJsonText& out, const Row& row)> writeJson) {
+                            const char* listKey, TWriteJson writeJson) {
     TViewGrid<Row> made;
     made.Model = new TGridModel<Row>(columns, owner);
     made.Proxy = new TGridProxy(made.Model, owner);
@@ -104,12 +103,12 @@ protected:
         AfterReload(place, keepPlace);
     }
 
-    // Asks `question`, then runs `remove` for a copy of the current row (the window stays live
-    // while the server answers); when the server did it, the row goes and the one shown in its
-    // place (the last one when it was the last) becomes current.
-    template <typename Row>
-    void DeleteCurrentRow(TGridModel<Row>* model, const char* question,
-                          const std::function<TExchangeResult(const Row& row)>& remove) {
+    // Asks `question`, then runs `remove(const Row& row)` for a copy of the current row (the
+    // window stays live while the server answers); when the server did it (TExchangeResult::Done)
+    // the row goes, and the one shown in its place (the last one when it was the last) becomes
+    // current.
+    template <typename Row, typename TRemove>
+    void DeleteCurrentRow(TGridModel<Row>* model, const char* question, TRemove remove) {
         const int shown = ShownGridRow(mainGrid_);
         const int row = CurrentRow();
         if (row < 0 || !ConfirmDeletion(question))

@@ -101,8 +101,8 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
     SessionListBar->widgetForAction(RefreshAct)->setObjectName(QStringLiteral("RefreshBtn"));
     SessionListBar->widgetForAction(DelSessionAct)->setObjectName(QStringLiteral("DelBtn"));
 
-    const TViewGrid<THTTPSessionRow> sessions = MakeViewGrid<THTTPSessionRow>(
-        this, "GenGrid", kSessionColumns, "sessions", WriteSessionJson);
+    const TViewGrid<THTTPSessionRow> sessions =
+        MakeViewGrid(this, "GenGrid", kSessionColumns, "sessions", WriteSessionJson);
     Sessions = sessions.Model;
     SessionProxy = sessions.Proxy;
     GenGrid = sessions.Grid;
@@ -131,8 +131,8 @@ TSessionListForm::TSessionListForm(QWidget* parent) : TCenteredDialog(parent) {
     QLabel* heading = MakeGridHeading("Database Active Resource List");
     heading->setObjectName(QStringLiteral("DBResourceListLbl"));
 
-    const TViewGrid<TDBResourceRow> resources = MakeViewGrid<TDBResourceRow>(
-        this, "DBResourceListGrid", kResourceColumns, "resources", WriteResourceJson);
+    const TViewGrid<TDBResourceRow> resources =
+        MakeViewGrid(this, "DBResourceListGrid", kResourceColumns, "resources", WriteResourceJson);
     Resources = resources.Model;
     ResourceProxy = resources.Proxy;
     DBResourceListGrid = resources.Grid;

@@ -58,9 +58,9 @@ TLocConnForm::TLocConnForm(QWidget* parent)
     DeleteConnAct =
         AddDeleteAction("DeleteConnAct", "Delete Connection", [this] { DeleteConnActExecute(); });
 
-    const TViewGrid<TLocConnRow> connections = MakeViewGrid<TLocConnRow>(
-        this, "ConnGrid", kConnColumns, "connections",
-        [this](TJsonText& out, const TLocConnRow& r) { WriteConnectionJson(out, r); });
+    const TViewGrid<TLocConnRow> connections =
+        MakeViewGrid(this, "ConnGrid", kConnColumns, "connections",
+                     [this](TJsonText& out, const TLocConnRow& r) { WriteConnectionJson(out, r); });
     Connections = connections.Model;
     ConnProxy = connections.Proxy;
     ConnGrid = connections.Grid;
@@ -78,7 +78,7 @@ TLocConnForm::TLocConnForm(QWidget* parent)
     LastRequestTimeEdit = AddDetail(form, "Last Request Time", "LastRequestTimeEdit");
 
     const TViewGrid<TLocResultRow> results =
-        MakeViewGrid<TLocResultRow>(this, "ResultGrid", kResultColumns, "results", WriteResultJson);
+        MakeViewGrid(this, "ResultGrid", kResultColumns, "results", WriteResultJson);
     Results = results.Model;
     ResultProxy = results.Proxy;
     ResultGrid = results.Grid;
@@ -204,10 +204,9 @@ bool TLocConnForm::Load(bool keepPlace) {
 }
 
 void TLocConnForm::DeleteConnActExecute() {
-    DeleteCurrentRow<TLocConnRow>(Connections, "Are you sure about deleting connection?",
-                                  [](const TLocConnRow& r) {
-                                      return RunConsoleRequest([&r] {
-                                          return DeleteLocalConn(1, r.UserName, r.SecurityNum);
-                                      });
-                                  });
+    DeleteCurrentRow(Connections, "Are you sure about deleting connection?",
+                     [](const TLocConnRow& r) {
+                         return RunConsoleRequest(
+                             [&r] { return DeleteLocalConn(1, r.UserName, r.SecurityNum); });
+                     });
 }

@@ -38,7 +38,7 @@ TWebConnForm::TWebConnForm(QWidget* parent) : TGridView(parent, "WebConnForm", "
     DeleteConnAct =
         AddDeleteAction("DeleteConnAct", "Delete Connection", [this] { DeleteConnActExecute(); });
 
-    const TViewGrid<TWebConnRow> grid = MakeViewGrid<TWebConnRow>(
+    const TViewGrid<TWebConnRow> grid = MakeViewGrid(
         this, "ConnGrid", kConnColumns, "connections", [](TJsonText& out, const TWebConnRow& r) {
             out.BeginObject();
             out.Key("user_name").String(ServerText(r.UserName));
@@ -78,8 +78,8 @@ bool TWebConnForm::Load(bool keepPlace) {
 }
 
 void TWebConnForm::DeleteConnActExecute() {
-    DeleteCurrentRow<TWebConnRow>(
-        Connections, "Are you sure about deleting connection?", [](const TWebConnRow& r) {
-            return RunConsoleRequest([&r] { return DeleteWebConn(1, r.UserId); });
-        });
+    DeleteCurrentRow(Connections, "Are you sure about deleting connection?",
+                     [](const TWebConnRow& r) {
+                         return RunConsoleRequest([&r] { return DeleteWebConn(1, r.UserId); });
+                     });
 }
