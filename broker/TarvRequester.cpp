@@ -439,13 +439,16 @@ bool TTarvRequester::LoadAnswer(TAnswerBuffer answer) {
     }
     lastParseError_.ErrorCode = static_cast<int>(result.status);
     lastParseError_.Reason = result.description();
-    // The answer as it came: its tail put back, and the bytes beyond the point where parsing
-    // stopped, which the parser has not touched.
+    // The answer as it came is quoted only from its tail, put back from the copy. Before the
+    // tail the parser may have rewritten the bytes, even beyond the point where it stopped (an
+    // unterminated value is decoded before it is found unterminated), so a line that begins
+    // there is not quoted: it is not what the broker sent, and a password in it could slip
+    // past the mask.
     if (kept != 0)
         std::memcpy(answer.Data() + (size - kept), tail.data(), kept);
     const std::size_t offset = result.offset < 0 ? 0 : static_cast<std::size_t>(result.offset);
-    lastParseError_.SrcText =
-        SourceLineAt(answer.View(), offset, sentPasswords_, std::min(offset, size - kept));
+    if (offset >= size - kept)
+        lastParseError_.SrcText = SourceLineAt(answer.View(), offset, sentPasswords_, size - kept);
     return false;
 }
 

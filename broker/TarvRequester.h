@@ -105,9 +105,8 @@ public:
     static constexpr std::size_t kMaxAnswerBytes = 256u * 1024u * 1024u;
     // The document is parsed in the received bytes themselves, which the parser changes. The
     // parse-error box quotes the answer as it came: the last this many bytes are kept aside
-    // during the parse (the whole of a smaller answer), and what lies beyond the point where
-    // parsing stopped is untouched. Only the line of a larger answer that stopped earlier is
-    // quoted from that point on.
+    // during the parse (the whole of a smaller answer). A larger answer whose parsing stopped
+    // before them is not quoted.
     static constexpr std::size_t kQuotedTailBytes = 64u * 1024u;
     // Once the document of an answer this large is freed, its memory is handed back.
     static constexpr std::size_t kLargeAnswerBytes = 4u * 1024u * 1024u;
