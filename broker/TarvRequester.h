@@ -38,10 +38,6 @@ struct TBrokerResult {
     }
 
     bool Succeeded() const { return Outcome == TBrokerOutcome::Success; }
-    // Abandoned, no answer or a malformed one: nothing the broker said can be shown.
-    bool NoUsableAnswer() const {
-        return Outcome != TBrokerOutcome::Success && Outcome != TBrokerOutcome::BrokerError;
-    }
     friend bool operator==(const TBrokerResult&, const TBrokerResult&) = default;
 };
 

@@ -90,7 +90,7 @@ const std::string& TCliContext::Password() {
     return *password_;
 }
 
-std::optional<double> ParseTimeout(const std::string& text) {
+std::optional<double> ParseSeconds(const std::string& text) {
     double seconds = 0;
     const char* end = text.data() + text.size();
     const auto [at, error] = std::from_chars(text.data(), end, seconds);
@@ -98,10 +98,6 @@ std::optional<double> ParseTimeout(const std::string& text) {
         !(seconds > 0))
         return std::nullopt;
     return seconds;
-}
-
-std::optional<double> ParseWatchInterval(const std::string& text) {
-    return ParseTimeout(text);
 }
 
 std::string TimeLimitMessage(double seconds) {
@@ -140,7 +136,7 @@ void AddGlobalOptions(CLI::App& app, TCliContext& ctx) {
     app.add_option_function<std::string>(
            "--timeout",
            [&ctx](const std::string& value) {
-               const std::optional<double> seconds = ParseTimeout(value);
+               const std::optional<double> seconds = ParseSeconds(value);
                if (!seconds)
                    throw CLI::ValidationError("--timeout", "the time limit must be a positive "
                                                            "number of seconds, not \"" +

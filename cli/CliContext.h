@@ -70,10 +70,9 @@ void AddArgumentChecks(CLI::App& app);
 // The longest user name a server keeps, in bytes of Windows-1256.
 inline constexpr std::size_t kMaxServerUserName = 30;
 
-// The seconds of a --timeout value: a positive decimal number; nothing when it is not one.
-std::optional<double> ParseTimeout(const std::string& text);
-// The seconds of a status --watch value: a positive decimal number, as for --timeout.
-std::optional<double> ParseWatchInterval(const std::string& text);
+// The seconds of a --timeout or status --watch value: a positive decimal number; nothing when
+// it is not one.
+std::optional<double> ParseSeconds(const std::string& text);
 // "The command did not finish within 5 seconds."
 std::string TimeLimitMessage(double seconds);
 

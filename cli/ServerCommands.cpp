@@ -43,7 +43,7 @@ void AddServerCommands(CLI::App& app, TCliContext& ctx) {
         ->add_option_function<std::string>(
             "--watch",
             [&ctx](const std::string& value) {
-                const std::optional<double> seconds = ParseWatchInterval(value);
+                const std::optional<double> seconds = ParseSeconds(value);
                 if (!seconds)
                     throw CLI::ValidationError("--watch", "the interval must be a positive "
                                                           "number of seconds, not \"" +

@@ -49,9 +49,6 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-// Longer limits are taken as this one (about 31 years).
-constexpr double kLongestLimit = 1e9;
-
 struct TState {
     std::mutex Lock; // guards everything below; held for good once the program is ending
     bool Started = false;
@@ -248,7 +245,7 @@ bool ArmTimeLimit(double seconds, std::string message) {
         if (!StartLocked(s))
             return false;
         const auto limit = std::chrono::duration_cast<TClock::duration>(
-            std::chrono::duration<double>(std::min(seconds, kLongestLimit)));
+            std::chrono::duration<double>(std::min(seconds, kLongestWaitSeconds)));
         s.Armed = true;
         s.Message = std::move(message);
         s.Remaining = limit;

@@ -21,6 +21,10 @@
 
 namespace ExitGuard {
 
+// Waits and time limits longer than this many seconds (about 31 years) are taken as this one,
+// so that no deadline overflows the clock.
+inline constexpr double kLongestWaitSeconds = 1e9;
+
 // Makes sure that descriptors 0, 1 and 2 are open, opening each closed one on /dev/null, so
 // that no socket or file the program opens later takes the place of standard input, output
 // or error. False when one is closed and /dev/null cannot be opened.

@@ -32,10 +32,6 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-// Waits longer than this are taken as this one (about 31 years), so that no deadline
-// overflows the clock.
-constexpr double kLongestInterval = 1e9;
-
 // A rate as it is printed: two decimals.
 std::string RateText(double rate) {
     char text[64];
@@ -73,8 +69,8 @@ bool StatusWatch(TCliContext& ctx) {
     // session logs out as after any command.
     ExitGuard::TSignalCatch signals({SIGINT, SIGTERM});
     const auto interval =
-        std::max(std::chrono::duration_cast<TClock::duration>(
-                     std::chrono::duration<double>(std::min(ctx.WatchSeconds, kLongestInterval))),
+        std::max(std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(
+                     std::min(ctx.WatchSeconds, ExitGuard::kLongestWaitSeconds))),
                  TClock::duration{1});
     const TClock::time_point start = TClock::now();
     TClock::time_point next = start;
