@@ -89,9 +89,10 @@ its local and web connections, its databases, its counters and its error
 log. It also administers the HTTP broker in front of the servers.
 
 The package holds the desktop console (zephran-console), its headless
-twin for scripts and monitoring (zephran-admin), and two reference peers
-that speak the protocols from JSON data (zephran-testserver,
-zephran-testbroker).")
+twin for scripts and monitoring (zephran-admin), an exporter that lets
+Prometheus watch a fleet of servers (zephran-exporter, with its service),
+and two reference peers that speak the protocols from JSON data
+(zephran-testserver, zephran-testbroker).")
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
