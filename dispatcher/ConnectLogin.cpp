@@ -4,8 +4,10 @@
 #include "MessageDialogs.h"
 #include "Protocol.h"
 #include "RequestDispatcher.h"
+#include "SocketShim.h"
 #include "Win1256.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -52,6 +54,75 @@ bool DecimalUpTo(const std::string& s, long limit, long& value) {
         value = value * 10 + (c - '0');
     }
     return value <= limit;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsHexDigit(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A decimal number of digits only, leading zeros allowed, at most `limit`.
+bool ParseDecimal(const std::string& s, unsigned long limit, unsigned long& value) {
+    if (s.empty())
+        return false;
+    value = 0;
+    for (char c : s) {
+        if (!IsDigit(c))
+            return false;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+        if (value > limit)
+            return false;
+    }
+    return true;
+}
+
+// True when a resolver would read the text as a number rather than a name: one to four parts of
+// decimal, octal or hexadecimal ("0x...") digits.
+bool LooksNumeric(const std::string& host) {
+    for (const std::string& part : SplitText(host, '.')) {
+        if (part.empty())
+            return false;
+        const bool hex = part.size() >= 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
+        for (std::size_t i = hex ? 2 : 0; i < part.size(); ++i)
+            if (hex ? !IsHexDigit(part[i]) : !IsDigit(part[i]))
+                return false;
+    }
+    return true;
+}
+
+// Four decimal groups of 0 to 255, read as the TCP dialog reads them.
+bool ParseDottedQuad(const std::string& host, std::array<std::uint8_t, 4>& ip) {
+    const std::vector<std::string> parts = SplitText(host, '.');
+    if (parts.size() != 4)
+        return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        unsigned long value = 0;
+        if (!ParseDecimal(parts[i], 255, value))
+            return false;
+        ip[i] = static_cast<std::uint8_t>(value);
+    }
+    return true;
+}
+
+// A host name: labels of letters, digits, "-" and "_", 1 to 63 characters each, at most 253
+// characters in all, an optional final dot.
+bool IsHostName(std::string host) {
+    if (!host.empty() && host.back() == '.')
+        host.pop_back();
+    if (host.empty() || host.size() > 253)
+        return false;
+    for (const std::string& label : SplitText(host, '.')) {
+        if (label.empty() || label.size() > 63)
+            return false;
+        for (char c : label)
+            if (!IsDigit(c) && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && c != '-' &&
+                c != '_')
+                return false;
+    }
+    return true;
 }
 
 struct TTransport {
@@ -195,6 +266,45 @@ TServerAddress EncodeIpxAddress(const TSpxFields& f) {
     a[10] = HexByte(socket[2], socket[3]);
     a[11] = HexByte(socket[0], socket[1]);
     return a;
+}
+
+std::vector<std::string> SplitText(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, from);
+        parts.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos)
+            return parts;
+        from = at + 1;
+    }
+}
+
+TTcpTargetFault ParseTcpTarget(const std::string& text, std::array<std::uint8_t, 4>& ip,
+                               std::uint16_t& port, std::string& failure) {
+    failure.clear();
+    std::string host = text;
+    // An IPv6 literal: the protocol has no room for its address.
+    if (host.find('[') != std::string::npos || std::count(host.begin(), host.end(), ':') > 1)
+        return TTcpTargetFault::NotAnAddress;
+    const std::size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        // As the dialog reads its port field: blanks around the digits do not count.
+        unsigned long value = 0;
+        if (!ParseDecimal(Trim(host.substr(colon + 1)), 65535, value) || value == 0)
+            return TTcpTargetFault::BadPort;
+        port = static_cast<std::uint16_t>(value);
+        host.resize(colon);
+    }
+    if (host.empty())
+        return TTcpTargetFault::BadIpAddress;
+    if (LooksNumeric(host))
+        return ParseDottedQuad(host, ip) ? TTcpTargetFault::None : TTcpTargetFault::BadIpAddress;
+    if (!IsHostName(host))
+        return TTcpTargetFault::NotAnAddress;
+    if (!SocketShim::ResolveIpv4(host, ip.data(), failure))
+        return TTcpTargetFault::Unresolved;
+    return TTcpTargetFault::None;
 }
 
 bool ValidateTcpFields(const TTcpFields& f, std::array<std::uint8_t, 4>& ip, std::uint16_t& port,

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the user typed into the SPX dialog.
 struct TSpxFields {
@@ -27,6 +28,25 @@ TSpxField ValidateSpxFields(const TSpxFields& fields, std::string& message);
 // The 12-byte address of valid fields: each field padded on the left with "0", network and node
 // in the order of their digits, the socket number low-order byte first.
 TServerAddress EncodeIpxAddress(const TSpxFields& fields);
+
+// The parts of `text` between the separators (one part when there is none).
+std::vector<std::string> SplitText(const std::string& text, char separator);
+
+// What is wrong with a server given as text, HOST[:PORT].
+enum class TTcpTargetFault {
+    None,
+    NotAnAddress, // neither an IPv4 address nor a host name (an IPv6 literal included)
+    BadIpAddress, // numeric, but not four decimal groups of 0 to 255
+    BadPort,      // not a number from 1 to 65535
+    Unresolved,   // a host name that the resolver does not know
+};
+// HOST[:PORT] as the command line and the exporter take a server: four decimal groups read as
+// the TCP dialog reads them, or a host name, which is resolved. Text that a resolver would read
+// as a number in another form ("0x7f000001", "127.1") is refused rather than handed to it. The
+// port may have blanks around it; `port` is left as it is when the text gives none. On
+// Unresolved, `failure` holds the resolver's reason.
+TTcpTargetFault ParseTcpTarget(const std::string& text, std::array<std::uint8_t, 4>& ip,
+                               std::uint16_t& port, std::string& failure);
 
 // What the user typed into the TCP dialog: the masked address text (four groups of three
 // places at 1-3, 5-7, 9-11, 13-15, an unfilled place read as a blank) and the port text.

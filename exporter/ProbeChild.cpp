@@ -6,7 +6,6 @@
 #include "ReplyBuffer.h"
 #include "RequestDispatcher.h"
 #include "ServerErrors.h"
-#include "SocketShim.h"
 #include "Win1256.h"
 
 #include <unistd.h>
@@ -34,71 +33,27 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool ParseDottedQuad(const std::string& host, std::array<std::uint8_t, 4>& ip) {
-    std::size_t part = 0, value = 0, digits = 0;
-    for (std::size_t i = 0; i <= host.size(); ++i) {
-        if (i == host.size() || host[i] == '.') {
-            if (digits == 0 || digits > 3 || value > 255 || part > 3)
-                return false;
-            ip[part++] = static_cast<std::uint8_t>(value);
-            value = digits = 0;
-        } else if (IsDigit(host[i])) {
-            value = value * 10 + static_cast<std::size_t>(host[i] - '0');
-            ++digits;
-        } else {
-            return false;
-        }
-    }
-    return part == 4;
-}
-
-bool IsHostName(const std::string& host) {
-    if (host.empty() || host.size() > 253)
-        return false;
-    for (char c : host)
-        if (!IsDigit(c) && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && c != '-' &&
-            c != '_' && c != '.')
-            return false;
-    return true;
-}
-
 // HOST[:PORT] into an address; `message` says what is wrong.
 bool ResolveTarget(const std::string& target, std::array<std::uint8_t, 4>& ip, std::uint16_t& port,
                    std::string& message) {
-    std::string host = target;
     port = kDefaultPort;
-    const std::size_t colon = host.rfind(':');
-    if (colon != std::string::npos) {
-        const std::string digits = host.substr(colon + 1);
-        unsigned long value = 0;
-        bool valid = !digits.empty() && digits.size() <= 5;
-        for (char c : digits)
-            valid = valid && IsDigit(c);
-        if (valid)
-            value = std::stoul(digits);
-        if (!valid || value == 0 || value > 65535) {
-            message = "The target's port is not a number from 1 to 65535.";
-            return false;
-        }
-        port = static_cast<std::uint16_t>(value);
-        host.resize(colon);
-    }
-    if (ParseDottedQuad(host, ip))
+    std::string failure;
+    switch (ParseTcpTarget(target, ip, port, failure)) {
+    case TTcpTargetFault::None:
         return true;
-    bool allDigitsAndDots = !host.empty();
-    for (char c : host)
-        allDigitsAndDots = allDigitsAndDots && (IsDigit(c) || c == '.');
-    if (allDigitsAndDots || !IsHostName(host)) {
+    case TTcpTargetFault::BadPort:
+        message = "The target's port is not a number from 1 to 65535.";
+        return false;
+    case TTcpTargetFault::NotAnAddress:
+    case TTcpTargetFault::BadIpAddress:
         message = "The target must be HOST[:PORT], with an IPv4 address or a host name.";
         return false;
+    case TTcpTargetFault::Unresolved:
+        break;
     }
-    std::string failure;
-    if (!SocketShim::ResolveIpv4(host, ip.data(), failure)) {
-        message = "The server's host name " + host + " could not be resolved." +
-                  (failure.empty() ? "" : " " + failure);
-        return false;
-    }
-    return true;
+    message = "The server's host name " + target.substr(0, target.find(':')) +
+              " could not be resolved." + (failure.empty() ? "" : " " + failure);
+    return false;
 }
 
 // The same message for the log in the exporter's language: a server error's Farsi text when

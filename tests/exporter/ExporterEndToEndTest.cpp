@@ -375,6 +375,8 @@ TEST_F(ExporterEndToEnd, FailuresGiveUpZeroWithTheEnglishText) {
         {Target(silent.Port()), "The server did not answer within 0.75 seconds."},
         {"127.0.0.1:0", "The target's port is not a number from 1 to 65535."},
         {"999.1.1.1", "The target must be HOST[:PORT], with an IPv4 address or a host name."},
+        // A number in a form the resolver would take for 127.0.0.1 is refused, not probed.
+        {"0x7f000001", "The target must be HOST[:PORT], with an IPv4 address or a host name."},
     };
     for (const auto& c : cases) {
         const TAnswer answer = Get(exporter.Port(), "/probe?target=" + c.Target, "1");
