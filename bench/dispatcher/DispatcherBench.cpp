@@ -184,21 +184,7 @@ struct TRun {
 TRun RunAdmin(int port, const char* command, bool json) {
     TRun run;
     const auto t0 = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::setenv("ZEPHRAN_PASSWORD", "admin", 1);
-        const std::string program = BenchBinDir() + "zephran-admin";
-        const std::string target = "127.0.0.1:" + std::to_string(port);
-        if (json)
-            ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), command, "--json",
-                    static_cast<char*>(nullptr));
-        else
-            ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), command,
-                    static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid = StartAdmin(port, command, json);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);

@@ -43,17 +43,7 @@ struct TExporter : TBenchProcess {
 // zephran-admin status against the server, to its end; the password from the environment.
 Clock::duration AdminStatus(int port) {
     const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::setenv("ZEPHRAN_PASSWORD", "admin", 1);
-        const std::string program = BenchBinDir() + "zephran-admin";
-        const std::string target = "127.0.0.1:" + std::to_string(port);
-        ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), "status",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid = StartAdmin(port, "status");
     ::waitpid(pid, nullptr, 0);
     return Clock::now() - start;
 }

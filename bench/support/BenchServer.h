@@ -77,6 +77,23 @@ struct TBenchServer : TBenchProcess {
         : TBenchProcess("zephran-testserver", {"--fixture", fixture, "--port", "0"}) {}
 };
 
+// zephran-admin COMMAND [--json] against the server on `port`, started with its output thrown
+// away and the password from the environment; its process.
+inline pid_t StartAdmin(int port, const char* command, bool json = false) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::setenv("ZEPHRAN_PASSWORD", "admin", 1);
+        const std::string program = BenchBinDir() + "zephran-admin";
+        const std::string target = "127.0.0.1:" + std::to_string(port);
+        ::execl(program.c_str(), program.c_str(), "--tcp", target.c_str(), command,
+                json ? "--json" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
+}
+
 inline bool Connect(const TBenchServer& server) {
     return ConnectAndLoginTcp({127, 0, 0, 1}, static_cast<std::uint16_t>(server.Port), "admin");
 }
