@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 bool UseFarsiMessages = true;
 
@@ -21,20 +22,44 @@ std::string g_logFileName;
 
 } // namespace
 
+namespace {
+
+constexpr char kEnglishHeading[] = "Server Error Number ";
+
+} // namespace
+
 std::string ServerErrorText(std::uint16_t number) {
+    return ServerErrorText(number, UseFarsiMessages);
+}
+
+std::string ServerErrorText(std::uint16_t number, bool farsi) {
     if (number == ReplyValue::kSilentError)
         return {};
     std::string text;
-    if (UseFarsiMessages)
+    if (farsi)
         text = "خطاي شماره" + std::to_string(number) + " هنگام اجراي درخواست در \"سرور\"";
     else
-        text = "Server Error Number " + std::to_string(number);
+        text = kEnglishHeading + std::to_string(number);
     if (number >= 1 && number <= kServerErrorCount) {
         const TServerErrorText& entry = ServerErrorMessages[number - 1];
         text += "\r\n";
-        text += UseFarsiMessages ? entry.Farsi : entry.English;
+        text += farsi ? entry.Farsi : entry.English;
     }
     return Utf8Left(text, 255);
+}
+
+std::optional<std::uint16_t> ServerErrorNumberOf(const std::string& englishText) {
+    const std::string_view heading = kEnglishHeading;
+    if (englishText.compare(0, heading.size(), heading) != 0)
+        return std::nullopt;
+    std::size_t at = heading.size();
+    unsigned number = 0;
+    while (at < englishText.size() && englishText[at] >= '0' && englishText[at] <= '9' &&
+           number < 65536)
+        number = number * 10 + static_cast<unsigned>(englishText[at++] - '0');
+    if (at == heading.size() || number > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(number);
 }
 
 std::string ClientInternalErrorText(std::uint16_t number) {

@@ -4,6 +4,7 @@
 // log of the failures that the lower layers do not show.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Selects the Farsi texts and heading of the server error box (the default) or the English.
@@ -12,6 +13,11 @@ extern bool UseFarsiMessages;
 // The text of the server error box: the heading with the number and, for 1..221, a line
 // break and the table text; at most 255 characters. Empty for 65000 (nothing is shown).
 std::string ServerErrorText(std::uint16_t number);
+// The same in the language given, whatever UseFarsiMessages says.
+std::string ServerErrorText(std::uint16_t number, bool farsi);
+// The number of a server error box's English text ("Server Error Number N..."), or nothing for
+// any other text.
+std::optional<std::uint16_t> ServerErrorNumberOf(const std::string& englishText);
 std::string ClientInternalErrorText(std::uint16_t number);
 
 void ShowServerError(std::uint16_t number);

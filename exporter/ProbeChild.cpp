@@ -29,10 +29,6 @@ public:
     }
 };
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // HOST[:PORT] into an address; `message` says what is wrong.
 bool ResolveTarget(const std::string& target, std::array<std::uint8_t, 4>& ip, std::uint16_t& port,
                    std::string& message) {
@@ -59,18 +55,10 @@ bool ResolveTarget(const std::string& target, std::array<std::uint8_t, 4>& ip, s
 // The same message for the log in the exporter's language: a server error's Farsi text when
 // the exporter was not started in English.
 std::string LogText(const std::string& english, bool englishLog) {
-    static const std::string kHeading = "Server Error Number ";
-    if (englishLog || english.compare(0, kHeading.size(), kHeading) != 0)
+    const std::optional<std::uint16_t> number = ServerErrorNumberOf(english);
+    if (englishLog || !number || *number == 0)
         return english;
-    std::size_t at = kHeading.size();
-    unsigned number = 0;
-    while (at < english.size() && IsDigit(english[at]) && number < 65536)
-        number = number * 10 + static_cast<unsigned>(english[at++] - '0');
-    if (number == 0 || number > 65535)
-        return english;
-    UseFarsiMessages = true;
-    const std::string farsi = ServerErrorText(static_cast<std::uint16_t>(number));
-    UseFarsiMessages = false;
+    const std::string farsi = ServerErrorText(*number, true);
     return farsi.empty() ? english : farsi;
 }
 
