@@ -21,6 +21,8 @@ public:
     bool Parse(const std::string& text, std::string& message);
     // The password for the target as written in the probe's request.
     std::optional<std::string> PasswordFor(const std::string& target) const;
+    // Whether a "*" line gives a password to every target without a line of its own.
+    bool HasFallback() const { return fallback_.has_value(); }
 
 private:
     std::map<std::string, std::string> byTarget_;

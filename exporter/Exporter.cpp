@@ -11,6 +11,7 @@
 #include <prometheus/histogram.h>
 #include <prometheus/registry.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -93,6 +94,7 @@ struct TExporter::TImpl {
                                                              0.5, 1, 2.5, 5, 10, 30});
     std::unique_ptr<prometheus::Exposer> Exposer;
     CivetCallbacks Callbacks;
+    TRunningProbes Running;
 
     int Probe(mg_connection* conn);
 };
@@ -128,20 +130,33 @@ bool ValidListenAddress(const std::string& listen) {
     return port <= 65535;
 }
 
-double ScrapeTimeoutSeconds(const std::string& timeoutHeader, std::chrono::milliseconds fallback) {
-    double seconds = static_cast<double>(fallback.count()) / 1000.0;
+bool IsLoopbackListen(const std::string& listen) {
+    return ValidListenAddress(listen) && listen.rfind("127.", 0) == 0;
+}
+
+std::string FallbackPasswordWarning(const std::string& listen, bool credentialsHaveFallback) {
+    if (!credentialsHaveFallback || IsLoopbackListen(listen))
+        return {};
+    return "warning: the credentials file has a \"*\" line and --listen " + listen +
+           " is not a loopback address: anyone who reaches the port can make the exporter log "
+           "in with that password to a host they name. One line per target avoids it.";
+}
+
+double ScrapeTimeoutSeconds(const std::string& timeoutHeader, std::chrono::milliseconds longest) {
+    const double most = static_cast<double>(longest.count()) / 1000.0;
+    double seconds = most;
     if (!timeoutHeader.empty()) {
         char* end = nullptr;
         const double sent = std::strtod(timeoutHeader.c_str(), &end);
         if (end != timeoutHeader.c_str() && *end == '\0' && std::isfinite(sent) && sent > 0)
             seconds = sent;
     }
-    return std::min(seconds, static_cast<double>(kLongestProbe.count()) / 1000.0);
+    return std::min({seconds, most, static_cast<double>(kLongestProbe.count()) / 1000.0});
 }
 
 std::chrono::milliseconds ProbeBudget(const std::string& timeoutHeader,
-                                      std::chrono::milliseconds fallback) {
-    double seconds = ScrapeTimeoutSeconds(timeoutHeader, fallback);
+                                      std::chrono::milliseconds longest) {
+    double seconds = ScrapeTimeoutSeconds(timeoutHeader, longest);
     // Room for starting the probe, building the answer and sending it on a busy machine: a
     // tenth of the time, at least a quarter of a second (but no more than a quarter of the
     // time), at most half a second.
@@ -168,9 +183,11 @@ int TExporter::TImpl::Probe(mg_connection* conn) {
                          std::to_string(kLongestTarget) + " of them.\n");
     }
     char collect[32] = {};
+    // -1 when there is none; -2 when it does not fit, which is no value a probe knows either.
     const int collectLength =
         mg_get_var(query.c_str(), query.size(), "collect", collect, sizeof collect);
-    if (collectLength >= 0 && std::string(collect) != "connections") {
+    const bool collectGiven = collectLength != -1;
+    if (collectGiven && (collectLength < 0 || std::string(collect) != "connections")) {
         BadRequests.Increment();
         return Reply(conn, 400, "Bad Request",
                      "The only thing a probe collects is "
@@ -191,7 +208,8 @@ int TExporter::TImpl::Probe(mg_connection* conn) {
         launch.WorkDirectory = Options.WorkDirectory;
         launch.Target = target;
         launch.Password = *password;
-        launch.CollectConnections = collectLength >= 0;
+        launch.CollectConnections = collectGiven;
+        launch.Running = &Running;
         launch.English = Options.English;
         const auto budget = ProbeBudget(header ? header : "", Options.Timeout);
         char time[32];
@@ -219,6 +237,9 @@ TExporter::TExporter(TExporterOptions options) : impl_(std::make_unique<TImpl>()
 }
 
 TExporter::~TExporter() {
+    // The probes in flight are ended first: their scrapes then answer at once, and the server's
+    // threads are free to stop.
+    impl_->Running.Stop();
     impl_->Exposer.reset();
     g_exporter = nullptr;
 }

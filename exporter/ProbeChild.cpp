@@ -158,6 +158,10 @@ TProbeResult RunProbe(const TProbeRequest& request) {
     return result;
 }
 
+bool ParentIsTheExporter(long exporterPid) {
+    return exporterPid > 0 && static_cast<long>(::getppid()) == exporterPid;
+}
+
 int ProbeProcessMain(const std::string& target, bool collectConnections, bool english,
                      const std::string& workDirectory) {
     if (workDirectory.empty())

@@ -19,6 +19,11 @@ struct TProbeRequest {
 
 TProbeResult RunProbe(const TProbeRequest& request);
 
+// Whether this process's parent is still `exporterPid`, the exporter that started it: when the
+// exporter is gone, the probe has been handed to another parent and has nobody to answer. The
+// exporter may itself be process 1 (a container's entry point), so no parent number is special.
+bool ParentIsTheExporter(long exporterPid);
+
 // The probe process's main: the request from the command line, the password from standard
 // input (to its end), the result to standard output. Exit 0 when a result was written.
 // Replies too large for memory are spilled under `workDirectory`/TEMP.

@@ -20,6 +20,8 @@ namespace {
 // A probe's answer is a few hundred bytes; anything much larger is not one.
 constexpr std::size_t kResultLimit = 64 * 1024;
 
+constexpr const char* kStoppingText = "The exporter is stopping.";
+
 TProbeResult Failure(const std::string& text) {
     TProbeResult result;
     result.Error = text;
@@ -52,8 +54,36 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
+void TRunningProbes::Collect(pid_t pid) {
+    // Waited for without collecting it: until it is collected, its number is not given to
+    // another process, and Stop may still kill it harmlessly.
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    pids_.erase(pid);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void TRunningProbes::Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    for (const pid_t pid : pids_)
+        ::kill(pid, SIGKILL);
+}
+
+bool TRunningProbes::Stopping() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopping_;
+}
+
 TProbeRemains::~TProbeRemains() {
-    if (Pid > 0) {
+    if (Pid > 0 && Running != nullptr) {
+        Running->Collect(Pid);
+    } else if (Pid > 0) {
         int status = 0;
         while (::waitpid(Pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -97,10 +127,17 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch,
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    // The exporter blocks its stop signals to take them in one place; a probe takes them as
+    // any program does, and ends.
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes,
+                             static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
 
-    std::vector<std::string> args = {launch.Program, "--probe-target", launch.Target,
-                                     "--work-directory", folder};
+    std::vector<std::string> args = {
+        launch.Program,   "--probe-target",          launch.Target, "--work-directory", folder,
+        "--probe-parent", std::to_string(::getpid())};
     if (launch.CollectConnections)
         args.emplace_back("--probe-connections");
     if (launch.English)
@@ -110,15 +147,23 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch,
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    pid_t pid = -1;
-    // The running program itself, even when its file was replaced by an upgrade meanwhile.
-    const int spawned =
-        ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv.data(), environ);
+    int spawned = 0;
+    const auto spawn = [&]() -> pid_t {
+        pid_t child = -1;
+        // The running program itself, even when its file was replaced by an upgrade meanwhile.
+        spawned =
+            ::posix_spawn(&child, "/proc/self/exe", &actions, &attributes, argv.data(), environ);
+        return spawned == 0 ? child : -1;
+    };
+    const pid_t pid = launch.Running ? launch.Running->Start(spawn) : spawn();
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (spawned != 0)
+    if (pid <= 0 && spawned == 0)
+        return Failure(kStoppingText);
+    if (pid <= 0)
         return Failure(std::string("The probe could not be started: ") + std::strerror(spawned));
     remains.Pid = pid;
+    remains.Running = launch.Running;
     inRead.Close();
     outWrite.Close();
 
@@ -178,5 +223,7 @@ TProbeResult RunProbeProcess(const TProbeLaunch& launch,
         return Failure("The probe's answer was too large.");
     if (auto result = DecodeProbeResult(text))
         return *result;
+    if (launch.Running && launch.Running->Stopping())
+        return Failure(kStoppingText);
     return Failure("The probe ended without an answer.");
 }

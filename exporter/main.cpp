@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
                  "one server, GET /metrics gives the exporter's own metrics."};
     std::string listen = "127.0.0.1:19866", credentialsPath, probeTarget, workDirectory;
     bool english = false, probeConnections = false;
+    long probeParent = 0;
     double timeoutSeconds = 10;
     app.set_version_flag("--version", std::string("zephran-exporter ") + ZEPHRAN_VERSION);
     app.add_option("--listen", listen, "ADDR:PORT to serve on")->capture_default_str();
@@ -48,13 +49,15 @@ int main(int argc, char** argv) {
                    "readable by others");
     app.add_flag("--english", english, "log server errors in English");
     app.add_option("--timeout", timeoutSeconds,
-                   "seconds a probe may take when the scrape does not say")
+                   "the most seconds a probe may take, whatever the scrape asks for; also its "
+                   "time when the scrape does not say")
         ->capture_default_str()
         ->check(CLI::Range(0.1, 600.0));
     // The probe mode: one probe, the password on standard input. Not for people.
     app.add_option("--probe-target", probeTarget)->group("");
     app.add_flag("--probe-connections", probeConnections)->group("");
     app.add_option("--work-directory", workDirectory)->group("");
+    app.add_option("--probe-parent", probeParent)->group("");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -66,9 +69,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!probeTarget.empty()) {
-        // A probe does not outlive the exporter that waits for it.
+        // A probe does not outlive the exporter that waits for it. The death signal holds
+        // from here on; an exporter that ended before is no longer the parent, and the probe
+        // ends here.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() == 1)
+        if (!ParentIsTheExporter(probeParent))
             return 1;
         return ProbeProcessMain(probeTarget, probeConnections, english, workDirectory);
     }
@@ -92,6 +97,9 @@ int main(int argc, char** argv) {
         std::cerr << "zephran-exporter: " << message << "\n";
         return 1;
     }
+    const std::string warning = FallbackPasswordWarning(listen, options.Credentials.HasFallback());
+    if (!warning.empty())
+        std::cerr << "zephran-exporter: " << warning << std::endl;
     options.Program = OwnExecutable();
     options.WorkDirectory = MakeWorkDirectory();
     if (options.Program.empty() || options.WorkDirectory.empty()) {

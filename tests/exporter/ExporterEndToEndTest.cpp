@@ -54,10 +54,14 @@ std::map<std::string, std::string> Samples(const std::string& text) {
 // The exporter as a process of the test's own, its standard error kept in a file.
 class TExporterProcess {
 public:
+    // `launcher`: a program and its arguments that run the exporter in turn.
     TExporterProcess(const std::string& credentialsPath, const std::string& logPath,
-                     std::vector<std::string> extra = {}, const std::string& tmpdir = "") {
-        std::vector<std::string> args = {kExporter, "--listen", "127.0.0.1:0", "--credentials",
-                                         credentialsPath};
+                     std::vector<std::string> extra = {}, const std::string& tmpdir = "",
+                     std::vector<std::string> launcher = {}) {
+        std::vector<std::string> args = std::move(launcher);
+        for (const std::string& a : {kExporter, std::string("--listen"), std::string("127.0.0.1:0"),
+                                     std::string("--credentials"), credentialsPath})
+            args.push_back(a);
         args.insert(args.end(), extra.begin(), extra.end());
         int out[2];
         if (::pipe(out) != 0)
@@ -75,7 +79,7 @@ public:
             for (std::string& a : args)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
-            ::execv(kExporter.c_str(), argv.data());
+            ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
         ::close(out[1]);
@@ -97,6 +101,24 @@ public:
         int status = 0;
         ::waitpid(pid_, &status, 0);
         pid_ = -1;
+    }
+    // Stops it and whether it ended within `seconds` (a bound on a hang); killed when not.
+    bool StopWithin(int seconds) {
+        if (pid_ <= 0)
+            return true;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < seconds * 50; ++i) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return false;
     }
     int Port() const { return port_; }
     int Pid() const { return pid_; }
@@ -433,9 +455,14 @@ TEST_F(ExporterEndToEnd, BadRequestsAreRefused) {
                              "/probe?target=a%0Ab", "/probe?target=127.0.0.1&collect=everything"})
         EXPECT_EQ(Get(exporter.Port(), path).Status, 400) << path;
     EXPECT_EQ(Get(exporter.Port(), "/probe?target=" + std::string(400, 'a')).Status, 400);
+    // Too long to be read whole is no better than any other wrong value.
+    EXPECT_EQ(
+        Get(exporter.Port(), "/probe?target=127.0.0.1&collect=connections" + std::string(40, 'x'))
+            .Status,
+        400);
     EXPECT_EQ(
         Samples(Get(exporter.Port(), "/metrics").Body).at("zephran_exporter_bad_requests_total"),
-        "6");
+        "7");
 }
 
 TEST_F(ExporterEndToEnd, TargetWithoutPasswordIsDownWithoutAProbe) {
@@ -513,6 +540,122 @@ TEST_F(ExporterEndToEnd, SilentServersDoNotHoldUpTheOthers) {
     for (auto& s : silent)
         EXPECT_TRUE(s->AllClosedByPeer());
     EXPECT_TRUE(Eventually([&] { return ChildrenOf(exporter.Pid()).empty(); }));
+}
+
+// A container's entry point is process 1: its probes answer like any other's.
+TEST_F(ExporterEndToEnd, ProbesRunWhenTheExporterIsProcessOne) {
+    if (std::system("unshare --pid --fork --kill-child true > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no new process namespace can be made here";
+    TPeerProcess server(kServer, {"--fixture", kDemoFixture});
+    ASSERT_TRUE(server.Running());
+    const std::string tmp = folder_.Path() + "tmp";
+    std::filesystem::create_directory(tmp);
+    TExporterProcess exporter(Credentials("*\tadmin\n"), LogPath(), {"--english"}, tmp,
+                              {"unshare", "--pid", "--fork", "--kill-child"});
+    ASSERT_GT(exporter.Port(), 0);
+    auto samples = Samples(Get(exporter.Port(), "/probe?target=" + Target(server.Port())).Body);
+    EXPECT_EQ(samples["zephran_up"], "1") << FileText(LogPath());
+    // The stop signal reaches process 1 too, which takes it and ends (the launcher only waits).
+    for (const int inner : ChildrenOf(exporter.Pid()))
+        ::kill(inner, SIGTERM);
+    EXPECT_TRUE(exporter.StopWithin(60));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << ::testing::PrintToString(Contents(tmp));
+}
+
+// However long the scrape says it waits, --timeout is the longest a probe takes.
+TEST_F(ExporterEndToEnd, ScrapeCannotAskForMoreThanTheTimeout) {
+    TSilentServer silent;
+    TExporterProcess exporter(Credentials("*\tadmin\n"), LogPath(),
+                              {"--english", "--timeout", "1"});
+    ASSERT_GT(exporter.Port(), 0);
+    auto samples =
+        Samples(Get(exporter.Port(), "/probe?target=" + Target(silent.Port()), "600").Body);
+    EXPECT_EQ(samples["zephran_up"], "0");
+    EXPECT_EQ(samples["zephran_probe_timeout_seconds"], "1");
+    EXPECT_EQ(samples.count("zephran_probe_error_info{message=\"The server did not answer "
+                            "within 0.75 seconds.\"}"),
+              1u);
+    EXPECT_TRUE(silent.AllClosedByPeer());
+}
+
+// A probe takes the stop signals as any program does: it ends, and its scrape says so at once.
+TEST_F(ExporterEndToEnd, ProbesEndOnTheStopSignals) {
+    TSilentServer silent;
+    TExporterProcess exporter(Credentials("*\tadmin\n"), LogPath(),
+                              {"--english", "--timeout", "120"});
+    ASSERT_GT(exporter.Port(), 0);
+    for (const int signal : {SIGTERM, SIGINT}) {
+        TAnswer answer;
+        std::thread scrape([&] {
+            answer = Get(exporter.Port(), "/probe?target=" + Target(silent.Port()), "120");
+        });
+        std::vector<int> probes;
+        EXPECT_TRUE(Eventually([&] {
+            probes = ChildrenOf(exporter.Pid());
+            return probes.size() == 1;
+        }));
+        for (const int probe : probes)
+            ::kill(probe, signal);
+        scrape.join();
+        auto samples = Samples(answer.Body);
+        EXPECT_EQ(samples["zephran_up"], "0") << signal;
+        EXPECT_EQ(samples.count("zephran_probe_error_info{message=\"The probe ended without an "
+                                "answer.\"}"),
+                  1u)
+            << signal << ": " << answer.Body;
+    }
+}
+
+// Stopping the exporter ends the probes in flight rather than waiting for them, and cleans up
+// after them as after any probe.
+TEST_F(ExporterEndToEnd, StoppingEndsTheProbesInFlight) {
+    TSilentServer silent;
+    const std::string tmp = folder_.Path() + "tmp";
+    std::filesystem::create_directory(tmp);
+    TExporterProcess exporter(Credentials("*\tadmin\n"), LogPath(), {"--timeout", "120"}, tmp);
+    ASSERT_GT(exporter.Port(), 0);
+    std::vector<std::thread> scrapes;
+    for (int i = 0; i < 3; ++i)
+        scrapes.emplace_back(
+            [&] { Get(exporter.Port(), "/probe?target=" + Target(silent.Port()), "120"); });
+    std::vector<int> probes;
+    EXPECT_TRUE(Eventually([&] {
+        probes = ChildrenOf(exporter.Pid());
+        return probes.size() == 3 && silent.Accepted() == 3;
+    }));
+    EXPECT_TRUE(exporter.StopWithin(30));
+    for (std::thread& t : scrapes)
+        t.join();
+    for (const int probe : probes)
+        EXPECT_TRUE(Eventually([&] {
+            return !std::filesystem::exists("/proc/" + std::to_string(probe));
+        })) << probe;
+    EXPECT_TRUE(silent.AllClosedByPeer());
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << ::testing::PrintToString(Contents(tmp));
+}
+
+TEST_F(ExporterEndToEnd, FallbackPasswordServedBeyondLoopbackIsWarnedOf) {
+    const std::string warning = "anyone who reaches the port can make the exporter log in with "
+                                "that password to a host they name";
+    // An address of the documentation range, not this machine's: the exporter warns, then
+    // cannot listen there, which is all this needs.
+    const struct {
+        const char* Lines;
+        bool Warned;
+    } cases[] = {{"*\tadmin\n", true}, {"127.0.0.1:1\tx\nlib2\ty\n", false}};
+    for (const auto& c : cases) {
+        const TCommandResult run = RunCommand(
+            kExporter, {"--listen", "192.0.2.1:0", "--credentials", Credentials(c.Lines)}, {}, 20);
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_EQ(run.Err.find("zephran-exporter: warning: the credentials file has a \"*\" "
+                               "line and --listen 192.0.2.1:0 is not a loopback address: " +
+                               warning + ". One line per target avoids it.\n") != std::string::npos,
+                  c.Warned)
+            << run.Err;
+    }
+    TExporterProcess loopback(Credentials("*\tadmin\n"), LogPath());
+    ASSERT_GT(loopback.Port(), 0);
+    EXPECT_EQ(FileText(LogPath()).find(warning), std::string::npos);
 }
 
 TEST_F(ExporterEndToEnd, PasswordAppearsNowhere) {

@@ -3,6 +3,7 @@
 
 #include "Credentials.h"
 #include "Exporter.h"
+#include "ProbeChild.h"
 #include "ProbeMetrics.h"
 #include "ProbeResult.h"
 #include "TempFolder.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -90,22 +93,94 @@ TEST(ExporterOptions, ProbeBudgetFollowsTheScrapeTimeout) {
         const char* Header;
         milliseconds Budget;
     } cases[] = {
-        {"", milliseconds(9500)},     // --timeout 10, less half a second
-        {"10", milliseconds(9500)},   // Prometheus's default
-        {"1", milliseconds(750)},     // a quarter of a second kept back for short ones
-        {"2.5", milliseconds(2250)},  //
-        {"5", milliseconds(4500)},    // a tenth
-        {"0.2", milliseconds(150)},   // a quarter of very short ones
-        {"0", milliseconds(9500)},    // not a time-out: the option's
-        {"-3", milliseconds(9500)},   //
-        {"abc", milliseconds(9500)},  //
-        {"5s", milliseconds(9500)},   //
-        {"nan", milliseconds(9500)},  //
-        {"inf", milliseconds(9500)},  //
-        {"1e9", milliseconds(599500)} // at most the longest probe
+        {"", milliseconds(9500)},    // --timeout 10, less half a second
+        {"10", milliseconds(9500)},  // Prometheus's default
+        {"1", milliseconds(750)},    // a quarter of a second kept back for short ones
+        {"2.5", milliseconds(2250)}, //
+        {"5", milliseconds(4500)},   // a tenth
+        {"0.2", milliseconds(150)},  // a quarter of very short ones
+        {"0", milliseconds(9500)},   // not a time-out: the option's
+        {"-3", milliseconds(9500)},  //
+        {"abc", milliseconds(9500)}, //
+        {"5s", milliseconds(9500)},  //
+        {"nan", milliseconds(9500)}, //
+        {"inf", milliseconds(9500)}, //
+        {"1e9", milliseconds(9500)}  // at most --timeout
     };
     for (const auto& c : cases)
         EXPECT_EQ(ProbeBudget(c.Header, milliseconds(10000)).count(), c.Budget.count()) << c.Header;
+}
+
+TEST(ExporterOptions, TimeoutOptionIsTheCeiling) {
+    using std::chrono::milliseconds;
+    const struct {
+        const char* Header;
+        milliseconds Longest;
+        milliseconds Budget;
+        double Reported;
+    } cases[] = {
+        {"600", milliseconds(10000), milliseconds(9500), 10},     // the header asks for more
+        {"600", milliseconds(60000), milliseconds(59500), 60},    //
+        {"30", milliseconds(60000), milliseconds(29500), 30},     // less: the header's
+        {"", milliseconds(60000), milliseconds(59500), 60},       // none: --timeout
+        {"1e9", milliseconds(600000), milliseconds(599500), 600}, // the longest --timeout
+        {"15", milliseconds(1000), milliseconds(750), 1},         //
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProbeBudget(c.Header, c.Longest).count(), c.Budget.count())
+            << c.Header << " " << c.Longest.count();
+        EXPECT_EQ(ScrapeTimeoutSeconds(c.Header, c.Longest), c.Reported)
+            << c.Header << " " << c.Longest.count();
+    }
+}
+
+TEST(ExporterOptions, FallbackPasswordOnAReachableAddressIsWarnedOf) {
+    const struct {
+        const char* Listen;
+        bool Fallback;
+        bool Warned;
+    } cases[] = {
+        {"127.0.0.1:19866", true, false}, {"127.1.2.3:1", true, false},
+        {"0.0.0.0:19866", true, true},    {"10.1.2.3:19866", true, true},
+        {"12.7.0.1:1", true, true},       {"0.0.0.0:19866", false, false},
+        {"10.1.2.3:19866", false, false},
+    };
+    for (const auto& c : cases) {
+        const std::string warning = FallbackPasswordWarning(c.Listen, c.Fallback);
+        EXPECT_EQ(!warning.empty(), c.Warned) << c.Listen << " " << c.Fallback;
+        if (c.Warned) {
+            EXPECT_NE(warning.find(std::string("--listen ") + c.Listen + " is not a loopback"),
+                      std::string::npos)
+                << warning;
+            EXPECT_EQ(warning.find('\n'), std::string::npos);
+        }
+    }
+    TCredentials with, without;
+    std::string message;
+    ASSERT_TRUE(with.Parse("a\tone\n*\tall\n", message));
+    ASSERT_TRUE(without.Parse("a\tone\n", message));
+    EXPECT_TRUE(with.HasFallback());
+    EXPECT_FALSE(without.HasFallback());
+}
+
+// A probe goes on only while the exporter that started it is its parent, whatever that
+// parent's number, 1 included.
+TEST(ExporterProbe, RunsOnlyUnderTheExporterThatStartedIt) {
+    EXPECT_TRUE(ParentIsTheExporter(static_cast<long>(::getppid())));
+    EXPECT_FALSE(ParentIsTheExporter(static_cast<long>(::getpid())));
+    EXPECT_FALSE(ParentIsTheExporter(0));
+    EXPECT_FALSE(ParentIsTheExporter(-1));
+    if (::getppid() != 1) {
+        EXPECT_FALSE(ParentIsTheExporter(1));
+    }
+    // A child whose parent is this process: the expected number is this one, not 1.
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(ParentIsTheExporter(static_cast<long>(::getppid())) && !ParentIsTheExporter(1) ? 0
+                                                                                               : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(ExporterOptions, ListenAddressIsAnIpv4AddressAndPort) {
